@@ -1,0 +1,25 @@
+// Element-family helpers shared by the functors: what counts as NaN, real and complex.
+#pragma once
+
+#include <complex>
+#include <concepts>
+
+namespace tzcumfun {
+
+// NaN is the one value that compares unequal to itself; the test stays exact without relying on
+// the platform's classification functions.
+template <std::floating_point T>
+constexpr bool isNaN(T x) {
+    return x != x;  // NOLINT(misc-redundant-expression)
+}
+
+// A complex element counts as NaN when either of its parts is.
+template <std::floating_point T>
+constexpr bool isNaN(const std::complex<T>& z) {
+    return isNaN(z.real()) || isNaN(z.imag());
+}
+
+// The host stores logical values as one byte holding 0 or 1.
+constexpr double logicalValue(bool b) { return b ? 1.0 : 0.0; }
+
+}  // namespace tzcumfun

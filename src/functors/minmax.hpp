@@ -1,0 +1,119 @@
+// Per-element rules of the cumulative minimum and maximum: floating, NaN-carrying, integer, logical.
+#pragma once
+
+#include <complex>
+#include <concepts>
+
+#include "functors/complex_order.hpp"
+#include "functors/element.hpp"
+
+namespace tzcumfun {
+
+// The one ordering both extremes derive from: a stands at or above b. Like IEEE >= it is false
+// whenever either side is NaN, which leaves NaN entirely to the NaN rules below.
+template <class V>
+    requires std::integral<V> || std::floating_point<V>
+constexpr bool atOrAbove(V a, V b) {
+    return a >= b;
+}
+
+// Complex values stand by magnitude. Values equal part by part (a +0 part equals a -0 part) stand
+// level without any magnitude being computed; exactly equal magnitudes are settled by the ranking,
+// which is called only then.
+template <std::floating_point T>
+bool atOrAbove(const std::complex<T>& a, const std::complex<T>& b) {
+    if (a.real() == b.real() && a.imag() == b.imag()) return true;
+    const T magnitudeA = complexMagnitude(a);
+    const T magnitudeB = complexMagnitude(b);
+    if (magnitudeA != magnitudeB) return magnitudeA > magnitudeB;  // false if either is NaN
+    return !complexRanksAbove(a, b);
+}
+
+// Which end of the order a scan keeps. The current element replaces the running value only when
+// it lies strictly beyond it, so of two equal elements the one visited first survives; the
+// minimum is the maximum with the arguments of the ordering swapped.
+struct KeepLargest {
+    template <class V>
+    static bool beyond(const V& prev, const V& x) {
+        return !atOrAbove(prev, x);
+    }
+};
+
+struct KeepSmallest {
+    template <class V>
+    static bool beyond(const V& prev, const V& x) {
+        return !atOrAbove(x, prev);
+    }
+};
+
+// What NaN does to a scan. Every NaN comparison makes the current element "beyond", so each rule
+// needs one test only. Passing over refuses a NaN element; a NaN running value (possible only as
+// the first element) yields to the first number. Carrying refuses to leave a NaN running value,
+// and a NaN element takes over any number.
+struct PassOverNaN {
+    template <class V>
+    static bool admits(const V& /*prev*/, const V& x) {
+        return !isNaN(x);
+    }
+};
+
+struct CarryNaN {
+    template <class V>
+    static bool admits(const V& prev, const V& /*x*/) {
+        return !isNaN(prev);
+    }
+};
+
+// The result is always prev or x whole, selected rather than computed, so NaN payloads, signed
+// zeros and both parts of a complex value pass through bit for bit. The NaN rule is tested first:
+// it is cheap, and for complex data it spares the magnitudes of elements it refuses.
+template <std::floating_point T, class Extreme, class NaNRule>
+struct FloatExtremeFtor {
+    static T init(T x) { return x; }
+    static T combine(T prev, T x) { return takesOver(prev, x) ? x : prev; }
+    static std::complex<T> init(std::complex<T> x) { return x; }
+    static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
+        return takesOver(prev, x) ? x : prev;
+    }
+
+private:
+    template <class V>
+    static bool takesOver(const V& prev, const V& x) {
+        return NaNRule::admits(prev, x) && Extreme::beyond(prev, x);
+    }
+};
+
+// The NaN-named functors are the ones that let NaN through to the end of the vector.
+template <std::floating_point T>
+struct MaxFtorFloat : FloatExtremeFtor<T, KeepLargest, PassOverNaN> {};
+template <std::floating_point T>
+struct MinFtorFloat : FloatExtremeFtor<T, KeepSmallest, PassOverNaN> {};
+template <std::floating_point T>
+struct MaxNaNFtor : FloatExtremeFtor<T, KeepLargest, CarryNaN> {};
+template <std::floating_point T>
+struct MinNaNFtor : FloatExtremeFtor<T, KeepSmallest, CarryNaN> {};
+
+// Integers compare in their own type and signedness; nothing is widened.
+template <std::integral T, class Extreme>
+struct IntExtremeFtor {
+    static T init(T x) { return x; }
+    static T combine(T prev, T x) { return Extreme::beyond(prev, x) ? x : prev; }
+};
+
+template <std::integral T>
+struct MaxFtorInt : IntExtremeFtor<T, KeepLargest> {};
+template <std::integral T>
+struct MinFtorInt : IntExtremeFtor<T, KeepSmallest> {};
+
+// On logical bytes, which hold 0 or 1, OR is the maximum and AND the minimum.
+struct MaxFtorLogical {
+    static bool init(bool x) { return x; }
+    static bool combine(bool prev, bool x) { return prev | x; }
+};
+
+struct MinFtorLogical {
+    static bool init(bool x) { return x; }
+    static bool combine(bool prev, bool x) { return prev & x; }
+};
+
+}  // namespace tzcumfun

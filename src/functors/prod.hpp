@@ -1,0 +1,124 @@
+// Per-element rules of the cumulative product: floating, NaN-omitting, saturating integer, logical.
+#pragma once
+
+#include <complex>
+#include <concepts>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "functors/element.hpp"
+
+namespace tzcumfun {
+
+// Mends a complex product (re, im) that came out with an infinite or NaN part: an infinity times
+// a zero part, or partial products that overflow although the true part is representable. Takes
+// the parts of the two factors and rewrites the plain product in place. Out of line because it
+// runs only on that slow path; the element loops keep just the test that leads here.
+void complexMulRecover(float ar, float ai, float br, float bi, float& re, float& im);
+void complexMulRecover(double ar, double ai, double br, double bi, double& re, double& im);
+
+namespace detail {
+
+// Finite means a magnitude no larger than the largest finite value; NaN fails both comparisons.
+template <std::floating_point T>
+constexpr bool isFinite(T x) {
+    constexpr T kMax = std::numeric_limits<T>::max();
+    return x >= -kMax && x <= kMax;
+}
+
+// An integer type wide enough to hold the exact product of any two T.
+__extension__ using Int128 = __int128;
+__extension__ using UInt128 = unsigned __int128;
+
+template <std::integral T>
+using WideProduct = std::conditional_t<
+    (sizeof(T) <= 2), std::conditional_t<std::is_signed_v<T>, std::int32_t, std::uint32_t>,
+    std::conditional_t<(sizeof(T) == 4),
+                       std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>,
+                       std::conditional_t<std::is_signed_v<T>, Int128, UInt128>>>;
+
+}  // namespace detail
+
+// The complex product a times b in T. Each partial product is rounded in T before the single
+// addition or subtraction (the library is built without contraction into fused multiply-adds), so
+// every part carries exactly three roundings, the same on every platform. Factors
+// that are both real give (ar * br, +0) with no mending, so a real Inf times 0 stays NaN and the
+// imaginary part never picks up a sign from -0 parts.
+template <std::floating_point T>
+inline std::complex<T> complexProduct(std::complex<T> a, std::complex<T> b) {
+    const T ar = a.real();
+    const T ai = a.imag();
+    const T br = b.real();
+    const T bi = b.imag();
+    if (ai == 0 && bi == 0) return {ar * br, T(0)};
+    T re = ar * br - ai * bi;
+    T im = ar * bi + ai * br;
+    if (!detail::isFinite(re) || !detail::isFinite(im)) complexMulRecover(ar, ai, br, bi, re, im);
+    return {re, im};
+}
+
+// Plain floating products in T, one rounding per step. Real overflow and Inf times 0 follow the
+// ordinary floating-point rules; complex products go through complexProduct.
+template <std::floating_point T>
+struct ProdFtorFloat {
+    static T init(T x) { return x; }
+    static T combine(T prev, T x) { return prev * x; }
+    static std::complex<T> init(std::complex<T> x) { return x; }
+    static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
+        return complexProduct(prev, x);
+    }
+};
+
+// Products that pass over NaN inputs, 1 until a non-NaN element arrives. A NaN made by the product
+// itself (real Inf times 0) still propagates.
+template <std::floating_point T>
+struct ProdNaNFtor {
+    static T init(T x) { return isNaN(x) ? T(1) : x; }
+    static T combine(T prev, T x) { return isNaN(x) ? prev : prev * x; }
+    static std::complex<T> init(std::complex<T> x) {
+        return isNaN(x) ? std::complex<T>(T(1), T(0)) : x;
+    }
+    static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
+        return isNaN(x) ? prev : complexProduct(prev, x);
+    }
+};
+
+// Saturating integer products. The exact product is formed in a wider type, where it cannot
+// overflow, and clamped to the limits of T at every step.
+template <std::integral T>
+struct ProdFtorInt {
+    static constexpr T kMin = std::numeric_limits<T>::min();
+    static constexpr T kMax = std::numeric_limits<T>::max();
+
+    static T init(T x) { return x; }
+    static T combine(T prev, T x) {
+        using Wide = detail::WideProduct<T>;
+        const Wide product = static_cast<Wide>(prev) * static_cast<Wide>(x);
+        if constexpr (sizeof(T) == 8 && std::is_signed_v<T>) {
+            // The product fits exactly when its upper half only repeats the sign bit of the lower.
+            const auto hi = static_cast<std::int64_t>(product >> 64);
+            const auto lo = static_cast<std::uint64_t>(product);
+            const bool loNegative = (lo >> 63) != 0;
+            if (hi == 0) return loNegative ? kMax : static_cast<T>(lo);
+            if (hi == -1) return loNegative ? static_cast<T>(lo) : kMin;
+            return hi > 0 ? kMax : kMin;
+        } else if constexpr (sizeof(T) == 8) {
+            return (product >> 64) != 0 ? kMax : static_cast<T>(product);
+        } else {
+            if (product > static_cast<Wide>(kMax)) return kMax;
+            if constexpr (std::is_signed_v<T>) {
+                if (product < static_cast<Wide>(kMin)) return kMin;
+            }
+            return static_cast<T>(product);
+        }
+    }
+};
+
+// Products of logical values in double: 1 up to the first false element, 0 from there on.
+struct ProdFtorLogical {
+    static double init(bool b) { return logicalValue(b); }
+    static double combine(double prev, bool b) { return prev * logicalValue(b); }
+};
+
+}  // namespace tzcumfun

@@ -1,0 +1,82 @@
+// Scans along the last dimension: rows of a column-major matrix, swept one slice at a time.
+#pragma once
+
+#include "traversal/contract.hpp"
+
+namespace tzcumfun {
+
+// One slice of a block of rows. The rows are independent and a slice's block never overlaps
+// the neighbouring slice's block (the slice distance is at least the block width), so the
+// compiler may run several rows per instruction; `in` and `out` may still be the same buffer,
+// since each row reads its input before writing the output at the same position.
+template <class Ftor, class In, class Out>
+inline void initSlice(const In* in, Out* out, std::size_t width, Ftor ftor) {
+#pragma GCC ivdep
+    for (std::size_t row = 0; row < width; ++row) out[row] = ftor.init(in[row]);
+}
+
+template <class Ftor, class In, class Out>
+inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
+#pragma GCC ivdep
+    for (std::size_t row = 0; row < width; ++row) out[row] = ftor.combine(prev[row], in[row]);
+}
+
+// Scans a block of `count` adjacent rows through `dimLen` slices lying `sliceDist` apart. A
+// row's running value is the output element of the slice visited before.
+template <class Ftor, class In, class Out>
+    requires CumFunctor<Ftor, In, Out>
+void scanCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t count,
+                         std::size_t dimLen, std::size_t sliceDist, Ftor ftor) {
+    if (forward) {
+        initSlice(in, out, count, ftor);
+        for (std::size_t slice = 1; slice < dimLen; ++slice) {
+            combineSlice(out + (slice - 1) * sliceDist, in + slice * sliceDist,
+                         out + slice * sliceDist, count, ftor);
+        }
+        return;
+    }
+    const std::size_t last = dimLen - 1;
+    initSlice(in + last * sliceDist, out + last * sliceDist, count, ftor);
+    for (std::size_t slice = last; slice-- > 0;) {
+        combineSlice(out + (slice + 1) * sliceDist, in + slice * sliceDist,
+                     out + slice * sliceDist, count, ftor);
+    }
+}
+
+// Body of the parallel loop: a range of row indices; `nvec` rows is also the slice distance.
+template <class Ftor, class In, class Out>
+    requires CumFunctor<Ftor, In, Out>
+class mapCumStrideMatrix {
+public:
+    mapCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
+                       Ftor ftor)
+        : forward_(forward), in_(in), out_(out), dimLen_(dimLen), nvec_(nvec), ftor_(ftor) {}
+
+    void operator()(const tbb::blocked_range<std::size_t>& rows) const {
+        scanCumStrideMatrix(forward_, in_ + rows.begin(), out_ + rows.begin(), rows.size(), dimLen_,
+                            nvec_, ftor_);
+    }
+
+private:
+    bool forward_;
+    const In* in_;
+    Out* out_;
+    std::size_t dimLen_;
+    std::size_t nvec_;
+    [[no_unique_address]] Ftor ftor_;
+};
+
+// Serial below `tuning.threshold` rows, otherwise parallel over blocks of adjacent rows.
+template <class Ftor, class In, class Out>
+    requires CumFunctor<Ftor, In, Out>
+void runCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
+                        const TuningPair& tuning, Ftor ftor) {
+    if (nvec < tuning.threshold) {
+        scanCumStrideMatrix(forward, in, out, nvec, dimLen, nvec, ftor);
+        return;
+    }
+    runParallel(nvec, tuning.grain,
+                mapCumStrideMatrix<Ftor, In, Out>(forward, in, out, dimLen, nvec, ftor));
+}
+
+}  // namespace tzcumfun

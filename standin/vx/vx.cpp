@@ -1,0 +1,461 @@
+// Stand-in host array library: array headers, ownership, conversions, arity errors and hooks.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <numeric>
+
+#include "host/tzfl.hpp"
+#include "standin/standin.hpp"
+#include "vx/array_private.hpp"
+
+namespace matrix::error {
+struct TooManyOutputs;
+struct TooManyInputs;
+struct minrhs;
+}  // namespace matrix::error
+
+namespace standin {
+namespace {
+
+using detail::HostPrivate;
+using detail::privateOf;
+
+std::atomic<long> gLiveArrays{0};
+std::atomic<long> gFaultCountdown{0};
+std::atomic<long> gLegacyCalls{0};
+std::mutex gLegacyMutex;
+std::string gLastLegacyIdentifier;
+std::mutex gDimsMutex;
+
+// Every host allocation or conversion passes here first, so tests can fail any one of them.
+void countFaultStep() {
+    long remaining = gFaultCountdown.load();
+    while (remaining > 0) {
+        if (gFaultCountdown.compare_exchange_weak(remaining, remaining - 1)) {
+            if (remaining == 1) throw std::bad_alloc();
+            return;
+        }
+    }
+}
+
+// Fresh 4 KiB pages cost about 10 microseconds each on first touch here, while a buffer backed
+// by transparent huge pages costs a small fraction of that; large element buffers are therefore
+// 2 MiB aligned and advised for huge pages, as numeric hosts and NumPy do.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugeThreshold = std::size_t{4} << 20;
+
+std::shared_ptr<void> allocateElements(std::size_t bytes) {
+    if (bytes == 0) return {};
+    void* memory = nullptr;
+    if (bytes >= kHugeThreshold) {
+        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        memory = std::aligned_alloc(kHugePage, rounded);
+        if (memory != nullptr) madvise(memory, rounded, MADV_HUGEPAGE);
+    } else {
+        memory = std::malloc(bytes);
+    }
+    if (memory == nullptr) throw std::bad_alloc();
+    return {memory, std::free};
+}
+
+bool isNumericClass(vxClassID classId) {
+    return classId >= vxDOUBLE_CLASS && classId <= vxUINT64_CLASS;
+}
+
+Dims canonicalDims(Dims dims) {
+    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
+    while (dims.size() < 2) dims.push_back(dims.empty() ? 0 : 1);
+    return dims;
+}
+
+std::size_t product(const Dims& dims) {
+    return std::accumulate(dims.begin(), dims.end(), std::size_t{1}, std::multiplies<>());
+}
+
+std::unique_ptr<HostPrivate> newPrivate(vxClassID classId, vxComplexity complexity,
+                                        const Dims& dims) {
+    auto priv = std::make_unique<HostPrivate>();
+    priv->classId = classId;
+    priv->complexity = complexity;
+    priv->dims = canonicalDims(dims);
+    return priv;
+}
+
+// Reads element `index` of a real array of any numeric or logical class as double.
+double elementAsDouble(vxClassID classId, const void* data, std::size_t index) {
+    switch (classId) {
+        case vxLOGICAL_CLASS:
+            return static_cast<const unsigned char*>(data)[index] != 0 ? 1.0 : 0.0;
+        case vxDOUBLE_CLASS:
+            return static_cast<const double*>(data)[index];
+        case vxSINGLE_CLASS:
+            return static_cast<const float*>(data)[index];
+        case vxINT8_CLASS:
+            return static_cast<const signed char*>(data)[index];
+        case vxUINT8_CLASS:
+            return static_cast<const unsigned char*>(data)[index];
+        case vxINT16_CLASS:
+            return static_cast<const short*>(data)[index];
+        case vxUINT16_CLASS:
+            return static_cast<const unsigned short*>(data)[index];
+        case vxINT32_CLASS:
+            return static_cast<const int*>(data)[index];
+        case vxUINT32_CLASS:
+            return static_cast<const unsigned int*>(data)[index];
+        case vxINT64_CLASS:
+            return static_cast<double>(static_cast<const long long*>(data)[index]);
+        case vxUINT64_CLASS:
+            return static_cast<double>(static_cast<const unsigned long long*>(data)[index]);
+        default:
+            return 0.0;
+    }
+}
+
+template <class Error>
+[[noreturn]] void throwHostError(const char* catalog, const char* key) {
+    throw foundation::core::except::Exception<Error, std::exception, void>(
+        resource_core::BaseMsgID{{}, catalog, key});
+}
+
+// Removes the owning handle's claim: one extra owner, or the array itself.
+void releaseOwner(vxArray_tag* array) noexcept {
+    std::atomic_ref<std::uint32_t> owners(array->extraOwners);
+    std::uint32_t current = owners.load();
+    while (current > 0) {
+        if (owners.compare_exchange_weak(current, current - 1)) return;
+    }
+    matrix::destroyArray(array);
+}
+
+}  // namespace
+
+namespace detail {
+
+ArrayHandle makeHeader(std::unique_ptr<HostPrivate> priv, bool sparse) {
+    auto header = std::make_unique<vxArray_tag>();
+    const vxClassID classId = priv->classId;
+    std::uint32_t flags = 0;
+    if (isNumericClass(classId)) flags |= vx_flags::numeric;
+    if (priv->complexity == vxCOMPLEX) flags |= vx_flags::complex;
+    if (sparse) flags |= vx_flags::sparse;
+    if (priv->dims.size() == 2) {
+        flags |= vx_flags::inlineDims;
+        header->inlineDims[0] = priv->dims[0];
+        header->inlineDims[1] = priv->dims[1];
+    } else {
+        header->dimList.count = priv->dims.size();
+        header->dimList.lengths = priv->dims.data();
+    }
+    header->classId = classId > vxFUNCTION_CLASS ? static_cast<vxClassID>(0x7fff) : classId;
+    header->flags = flags;
+    header->data = priv->buffer.get();
+    header->extraOwners = 0;
+    header->hostPrivate = priv.release();
+    ++gLiveArrays;
+    return ArrayHandle(header.release());
+}
+
+}  // namespace detail
+
+std::size_t elementBytes(vxClassID classId, vxComplexity complexity) {
+    std::size_t bytes = 0;
+    switch (classId) {
+        case vxLOGICAL_CLASS:
+        case vxINT8_CLASS:
+        case vxUINT8_CLASS:
+            bytes = 1;
+            break;
+        case vxCHAR_CLASS:
+        case vxINT16_CLASS:
+        case vxUINT16_CLASS:
+            bytes = 2;
+            break;
+        case vxSINGLE_CLASS:
+        case vxINT32_CLASS:
+        case vxUINT32_CLASS:
+            bytes = 4;
+            break;
+        case vxDOUBLE_CLASS:
+        case vxINT64_CLASS:
+        case vxUINT64_CLASS:
+            bytes = 8;
+            break;
+        default:
+            bytes = 0;
+    }
+    return complexity == vxCOMPLEX ? 2 * bytes : bytes;
+}
+
+ArrayHandle makeArray(vxClassID classId, const Dims& dims, vxComplexity complexity) {
+    auto priv = newPrivate(classId, complexity, dims);
+    const std::size_t bytes = product(priv->dims) * elementBytes(classId, complexity);
+    priv->buffer = allocateElements(bytes);
+    if (bytes != 0) std::memset(priv->buffer.get(), 0, bytes);
+    return detail::makeHeader(std::move(priv), false);
+}
+
+ArrayHandle makeBorrowed(vxClassID classId, const Dims& dims, vxComplexity complexity,
+                         void* data) {
+    auto priv = newPrivate(classId, complexity, dims);
+    priv->buffer = std::shared_ptr<void>(data, [](void*) {});
+    priv->foreign = true;
+    return detail::makeHeader(std::move(priv), false);
+}
+
+ArrayHandle makeSparse(vxClassID classId, vxComplexity complexity, std::size_t rows,
+                       std::size_t cols, const std::vector<std::size_t>& colStarts,
+                       const std::vector<std::size_t>& rowIndices, const void* values) {
+    auto priv = newPrivate(classId, complexity, {rows, cols});
+    priv->colStarts = std::make_shared<const std::vector<std::size_t>>(colStarts);
+    priv->rowIndices = std::make_shared<const std::vector<std::size_t>>(rowIndices);
+    const std::size_t bytes = rowIndices.size() * elementBytes(classId, complexity);
+    priv->buffer = allocateElements(bytes);
+    if (bytes != 0) std::memcpy(priv->buffer.get(), values, bytes);
+    return detail::makeHeader(std::move(priv), true);
+}
+
+ArrayHandle makeChar(std::u16string_view text, const Dims& dims) {
+    ArrayHandle array = makeArray(vxCHAR_CLASS, dims.empty() ? Dims{1, text.size()} : dims);
+    const std::size_t units = std::min(text.size(), numel(array.get()));
+    if (units != 0) std::memcpy(array->data, text.data(), units * 2);
+    return array;
+}
+
+ArrayHandle makeString(const std::vector<std::optional<std::u16string>>& values,
+                       const Dims& dims) {
+    std::vector<Tessaly::String::StringElement> elements;
+    elements.reserve(values.size());
+    for (const auto& value : values) {
+        elements.push_back({!value.has_value(), value.value_or(std::u16string())});
+    }
+    auto priv = newPrivate(kStringClass, vxREAL, dims.empty() ? Dims{1, values.size()} : dims);
+    priv->strings = std::make_shared<const Tessaly::String::StringArray>(std::move(elements));
+    return detail::makeHeader(std::move(priv), false);
+}
+
+void markReusableTemporary(vxArray_tag* array) { array->flags |= vx_flags::reusableTemp; }
+
+void storeClassIdIndirectly(vxArray_tag* array) { array->classId = static_cast<vxClassID>(0x7fff); }
+
+void deferDimensions(vxArray_tag* array) {
+    array->flags = (array->flags | vx_flags::opaqueDims) & ~vx_flags::inlineDims;
+    array->dimList.count = 0;
+    array->dimList.lengths = nullptr;
+}
+
+vxClassID classOf(const vxArray_tag* array) { return privateOf(array).classId; }
+bool isComplex(const vxArray_tag* array) { return privateOf(array).complexity == vxCOMPLEX; }
+bool isSparse(const vxArray_tag* array) { return (array->flags & vx_flags::sparse) != 0; }
+Dims dimsOf(const vxArray_tag* array) { return privateOf(array).dims; }
+std::size_t numel(const vxArray_tag* array) { return product(privateOf(array).dims); }
+
+SparseParts sparseOf(const vxArray_tag* array) {
+    const HostPrivate& priv = privateOf(array);
+    return {priv.dims[0], priv.dims[1], *priv.colStarts, *priv.rowIndices, priv.buffer.get()};
+}
+
+bool sharesData(const vxArray_tag* first, const vxArray_tag* second) {
+    return first->data != nullptr && first->data == second->data;
+}
+
+bool ownsDataAlone(const vxArray_tag* array) {
+    const HostPrivate& priv = privateOf(array);
+    return !priv.foreign && priv.buffer.use_count() <= 1;
+}
+
+long liveArrays() { return gLiveArrays.load(); }
+long legacyHookCalls() { return gLegacyCalls.load(); }
+std::string lastLegacyIdentifier() {
+    const std::lock_guard<std::mutex> lock(gLegacyMutex);
+    return gLastLegacyIdentifier;
+}
+void failAfter(long n) { gFaultCountdown.store(n); }
+long faultCountdown() { return gFaultCountdown.load(); }
+
+}  // namespace standin
+
+using standin::detail::HostPrivate;
+using standin::detail::privateOf;
+
+vxClassID vxArray_tag::_get_class_id_non_trivial() const { return privateOf(this).classId; }
+
+void vxArray_tag::_complete_opaque_dimensions() const {
+    const std::lock_guard<std::mutex> lock(standin::gDimsMutex);
+    if ((flags & vx_flags::opaqueDims) == 0) return;
+    auto* self = const_cast<vxArray_tag*>(this);
+    const auto& dims = privateOf(this).dims;
+    if (dims.size() == 2) {
+        self->inlineDims[0] = dims[0];
+        self->inlineDims[1] = dims[1];
+        self->flags |= vx_flags::inlineDims;
+    } else {
+        self->dimList.count = dims.size();
+        self->dimList.lengths = const_cast<std::size_t*>(dims.data());
+    }
+    self->flags &= ~vx_flags::opaqueDims;
+}
+
+void intrusive_ptr_add_ref(vxArray_tag* array) {
+    std::atomic_ref<std::uint32_t>(array->extraOwners).fetch_add(1);
+}
+
+void intrusive_ptr_release(vxArray_tag* array) { standin::releaseOwner(array); }
+
+namespace matrix {
+
+void destroyArray(vxArray_tag* array) noexcept {
+    delete static_cast<HostPrivate*>(array->hostPrivate);
+    delete array;
+    --standin::gLiveArrays;
+}
+
+void detail::vxDestroy_deleter::operator()(vxArray_tag* array) const noexcept {
+    standin::releaseOwner(array);
+}
+
+namespace detail {
+
+void error_maxlhs() { standin::throwHostError<matrix::error::TooManyOutputs>("Korvex", "TooManyOutputs"); }
+void error_maxrhs() { standin::throwHostError<matrix::error::TooManyInputs>("Korvex", "TooManyInputs"); }
+void error_minrhs() { standin::throwHostError<matrix::error::minrhs>("Korvex", "minrhs"); }
+
+ArrayHandle do_shared_copy(const vxArray_tag* array) {
+    standin::countFaultStep();
+    if ((array->flags & vx_flags::opaqueDims) != 0) array->_complete_opaque_dimensions();
+    auto priv = std::make_unique<HostPrivate>(privateOf(array));
+    return standin::detail::makeHeader(std::move(priv), standin::isSparse(array));
+}
+
+ArrayHandle do_create_uninitnumeric(std::size_t ndims, const std::size_t* dims, vxClassID classId,
+                                    vxComplexity complexity) {
+    standin::countFaultStep();
+    auto priv = standin::newPrivate(classId, complexity, standin::Dims(dims, dims + ndims));
+    priv->buffer = standin::allocateElements(standin::product(priv->dims) *
+                                             standin::elementBytes(classId, complexity));
+    return standin::detail::makeHeader(std::move(priv), false);
+}
+
+void do_legacy_vx_error(const foundation::core::except::IUserException& error) {
+    ++standin::gLegacyCalls;
+    const std::lock_guard<std::mutex> lock(standin::gLegacyMutex);
+    standin::gLastLegacyIdentifier = error.GetIdentifier();
+}
+
+namespace noninlined::vx_array_api {
+
+bool vxIsEmpty(const vxArray_tag* array) { return standin::numel(array) == 0; }
+
+void vxFreeImagIfZero(vxArray_tag* array) {
+    HostPrivate& priv = privateOf(array);
+    if (priv.complexity != vxCOMPLEX) return;
+    standin::countFaultStep();
+    const std::size_t count = standin::isSparse(array) ? priv.rowIndices->size()
+                                                       : standin::numel(array);
+    const std::size_t part = standin::elementBytes(priv.classId, vxREAL);
+    const auto* bytes = static_cast<const unsigned char*>(priv.buffer.get());
+    for (std::size_t elem = 0; elem < count; ++elem) {
+        const unsigned char* imag = bytes + (2 * elem + 1) * part;
+        const bool zero = part == 8 ? *reinterpret_cast<const double*>(imag) == 0.0
+                                    : *reinterpret_cast<const float*>(imag) == 0.0F;
+        if (!zero) return;
+    }
+    std::shared_ptr<void> real = standin::allocateElements(count * part);
+    for (std::size_t elem = 0; elem < count; ++elem) {
+        std::memcpy(static_cast<unsigned char*>(real.get()) + elem * part, bytes + 2 * elem * part,
+                    part);
+    }
+    priv.buffer = std::move(real);
+    priv.foreign = false;
+    priv.complexity = vxREAL;
+    array->data = priv.buffer.get();
+    array->flags &= ~vx_flags::complex;
+}
+
+}  // namespace noninlined::vx_array_api
+}  // namespace detail
+
+tzboost::intrusive_ptr<vxArray_tag> convert_if_needed(const vxArray_tag* array, vxClassID classId) {
+    standin::countFaultStep();
+    auto* self = const_cast<vxArray_tag*>(array);
+    const HostPrivate& source = privateOf(array);
+    if (source.classId == classId) return tzboost::intrusive_ptr<vxArray_tag>(self);
+    // The stand-in converts real data to double, the only conversion its callers ask for.
+    const bool sparse = standin::isSparse(array);
+    const std::size_t count = sparse ? source.rowIndices->size() : standin::numel(array);
+    auto priv = std::make_unique<HostPrivate>();
+    priv->classId = classId;
+    priv->dims = source.dims;
+    priv->colStarts = source.colStarts;
+    priv->rowIndices = source.rowIndices;
+    priv->buffer = standin::allocateElements(count * sizeof(double));
+    auto* out = static_cast<double*>(priv->buffer.get());
+    for (std::size_t elem = 0; elem < count; ++elem) {
+        out[elem] = standin::elementAsDouble(source.classId, source.buffer.get(), elem);
+    }
+    return tzboost::intrusive_ptr<vxArray_tag>(
+        standin::detail::makeHeader(std::move(priv), sparse).release(), false);
+}
+
+tzboost::intrusive_ptr<vxArray_tag> convert_to_full_if_needed(const vxArray_tag* array) {
+    standin::countFaultStep();
+    auto* self = const_cast<vxArray_tag*>(array);
+    if (!standin::isSparse(array)) return tzboost::intrusive_ptr<vxArray_tag>(self);
+    const HostPrivate& source = privateOf(array);
+    const std::size_t part = standin::elementBytes(source.classId, source.complexity);
+    auto priv = standin::newPrivate(source.classId, source.complexity, source.dims);
+    const std::size_t rows = source.dims[0];
+    const std::size_t bytes = standin::product(priv->dims) * part;
+    priv->buffer = standin::allocateElements(bytes);
+    auto* out = static_cast<unsigned char*>(priv->buffer.get());
+    if (bytes != 0) std::memset(out, 0, bytes);
+    const auto& starts = *source.colStarts;
+    const auto& rowIndices = *source.rowIndices;
+    for (std::size_t col = 0; col + 1 < starts.size(); ++col) {
+        for (std::size_t stored = starts[col]; stored < starts[col + 1]; ++stored) {
+            std::memcpy(out + (col * rows + rowIndices[stored]) * part,
+                        static_cast<const unsigned char*>(source.buffer.get()) + stored * part,
+                        part);
+        }
+    }
+    return tzboost::intrusive_ptr<vxArray_tag>(
+        standin::detail::makeHeader(std::move(priv), false).release(), false);
+}
+
+ArrayHandle convert_to_sparse_if_needed(ArrayHandle array) {
+    standin::countFaultStep();
+    const HostPrivate& source = privateOf(array.get());
+    const bool storable = source.classId == vxDOUBLE_CLASS || source.classId == vxLOGICAL_CLASS;
+    if (standin::isSparse(array.get()) || !storable || source.dims.size() != 2) return array;
+    const std::size_t rows = source.dims[0];
+    const std::size_t cols = source.dims[1];
+    const std::size_t part = standin::elementBytes(source.classId, source.complexity);
+    const auto* in = static_cast<const unsigned char*>(source.buffer.get());
+    auto isZeroPart = [&](const unsigned char* p) {
+        return source.classId == vxLOGICAL_CLASS ? *p == 0
+                                                 : *reinterpret_cast<const double*>(p) == 0.0;
+    };
+    std::vector<std::size_t> starts{0};
+    std::vector<std::size_t> rowIndices;
+    std::vector<unsigned char> values;
+    for (std::size_t col = 0; col < cols; ++col) {
+        for (std::size_t row = 0; row < rows; ++row) {
+            const unsigned char* elem = in + (col * rows + row) * part;
+            const bool zero = isZeroPart(elem) &&
+                              (source.complexity == vxREAL || isZeroPart(elem + part / 2));
+            if (zero) continue;
+            rowIndices.push_back(row);
+            values.insert(values.end(), elem, elem + part);
+        }
+        starts.push_back(rowIndices.size());
+    }
+    return standin::makeSparse(source.classId, source.complexity, rows, cols, starts, rowIndices,
+                               values.data());
+}
+
+}  // namespace matrix
