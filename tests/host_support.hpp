@@ -42,8 +42,8 @@ constexpr tzcumfun::CumOp kAllOps[] = {tzcumfun::CumOp::Sum, tzcumfun::CumOp::Pr
                                        tzcumfun::CumOp::Min, tzcumfun::CumOp::Max};
 
 // A full array holding `values` (complex values interleaved by the caller's element type).
-template <class T>
-ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const std::vector<T>& values,
+template <class Container, class T = typename Container::value_type>
+ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& values,
                        vxComplexity complexity = vxREAL) {
     ArrayHandle array = standin::makeArray(classId, dims, complexity);
     if (values.size() != standin::numel(array.get())) throw std::invalid_argument("size");
@@ -52,7 +52,9 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const std::vector<T>
     return array;
 }
 
-inline ArrayHandle scalar(double value) { return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector{value}); }
+inline ArrayHandle scalar(double value) {
+    return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value});
+}
 inline ArrayHandle text(const std::u16string& value) { return standin::makeChar(value); }
 
 template <class T>

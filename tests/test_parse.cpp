@@ -1,6 +1,8 @@
 // Reading of dimension and option arguments: what each accepted call sets, and the text reader.
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include "gateways/arguments.hpp"
 #include "gateways/errors.hpp"
 #include "host_support.hpp"
@@ -25,7 +27,7 @@ std::function<ArrayHandle()> s(std::u16string value) {
 }
 template <class T>
 std::function<ArrayHandle()> typed(vxClassID classId, T value) {
-    return [=] { return makeFilled(classId, {1, 1}, std::vector<T>{value}); };
+    return [=] { return makeFilled(classId, {1, 1}, std::deque<T>{value}); };
 }
 
 TEST(Parse, AcceptedCallsSetDimensionDirectionAndNaNFlag) {
