@@ -3,6 +3,7 @@
 
 #include <deque>
 
+#include "driver/driver.hpp"
 #include "gateways/arguments.hpp"
 #include "gateways/errors.hpp"
 #include "host_support.hpp"
@@ -103,6 +104,29 @@ TEST(Parse, TextReaderRefusesWhatIsNeitherCharRowNorOneString) {
     const ArrayHandle row = standin::makeChar(u"abc");
     EXPECT_EQ(tzcumfun::readScalarText(row.get()), u"abc");
     EXPECT_EQ(tzcumfun::readScalarText(row.get()).data(), row->data) << "borrowed, not copied";
+}
+
+}  // namespace
+
+namespace {
+
+// The driver settles the working dimension and hands it back 0-based.
+TEST(Driver, WorkingDimensionIsWrittenBackZeroBased) {
+    struct Case {
+        Dims dims;
+        std::size_t given;
+        std::size_t written;
+    };
+    const Case cases[] = {{{5, 3}, 0, 0}, {{1, 7}, 0, 1}, {{1, 1, 4}, 0, 2}, {{1, 1}, 0, 0},
+                          {{4, 6}, 2, 1}, {{4, 6, 3}, 3, 2}, {{4, 6}, 5, 4}, {{0, 3}, 0, 0}};
+    for (const Case& c : cases) {
+        const ArrayHandle input = standin::makeArray(vxDOUBLE_CLASS, c.dims);
+        matrix::ArrayHandle slot;
+        std::size_t dim = c.given;
+        tzcumfun::cumDriver(CumOp::Sum, &slot, input.get(), dim, 1, 1);
+        EXPECT_EQ(dim, c.written);
+        EXPECT_EQ(standin::dimsOf(slot.get()), standin::dimsOf(input.get()));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,299 @@
+// The driver's paths through the gateways: shortcuts, sparse input, header states of the host
+// array, and failure of every host allocation or conversion on each path.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <new>
+
+#include "host_support.hpp"
+
+namespace {
+
+using namespace testing_support;
+using tzcumfun::CumOp;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<ArrayHandle> owned(std::vector<ArrayHandle> arrays) { return arrays; }
+
+CallOutcome run(CumOp op, const std::vector<const vxArray_tag*>& args) {
+    return callGateway(gatewayOf(op), 1, args);
+}
+
+struct Shortcut {
+    const char* what;
+    CumOp op;
+    std::function<ArrayHandle()> input;
+    std::vector<std::u16string> options;
+    double dim;  // 0: not given
+    vxClassID resultClass;
+    Dims resultDims;
+    bool sparse;
+    std::vector<double> values;  // expected real values, read as the result's class
+};
+
+std::vector<double> readAsDouble(const vxArray_tag* array) {
+    std::vector<double> values;
+    const std::size_t count = standin::isSparse(array) ? standin::sparseOf(array).rowIndices.size()
+                                                       : standin::numel(array);
+    for (std::size_t elem = 0; elem < count; ++elem) {
+        switch (standin::classOf(array)) {
+            case vxLOGICAL_CLASS:
+                values.push_back(static_cast<const bool*>(array->data)[elem]);
+                break;
+            case vxINT16_CLASS:
+                values.push_back(static_cast<const short*>(array->data)[elem]);
+                break;
+            default:
+                values.push_back(static_cast<const double*>(array->data)[elem]);
+        }
+    }
+    return values;
+}
+
+ArrayHandle logicals(Dims dims, std::deque<bool> values) {
+    return makeFilled(vxLOGICAL_CLASS, dims, values);
+}
+
+TEST(DriverPaths, CallsThatNeedNoScanKeepClassShapeAndSparsity) {
+    const Shortcut cases[] = {
+        {"empty double", CumOp::Sum, [] { return standin::makeArray(vxDOUBLE_CLASS, {0, 3}); }, {}, 0,
+         vxDOUBLE_CLASS, {0, 3}, false, {}},
+        {"empty logical sum is double", CumOp::Sum,
+         [] { return standin::makeArray(vxLOGICAL_CLASS, {2, 0, 4}); }, {}, 0, vxDOUBLE_CLASS,
+         {2, 0, 4}, false, {}},
+        {"empty logical max stays logical", CumOp::Max,
+         [] { return standin::makeArray(vxLOGICAL_CLASS, {0, 0}); }, {}, 0, vxLOGICAL_CLASS,
+         {0, 0}, false, {}},
+        {"empty int16 with options", CumOp::Prod,
+         [] { return standin::makeArray(vxINT16_CLASS, {3, 0}); }, {u"rev", u"omitnan"}, 2,
+         vxINT16_CLASS, {3, 0}, false, {}},
+        {"empty sparse stays sparse", CumOp::Sum,
+         [] { return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 0, 5, {0, 0, 0, 0, 0, 0}, {}, nullptr); },
+         {u"omitnan"}, 0, vxDOUBLE_CLASS, {0, 5}, true, {}},
+        {"dimension past the last, min copies", CumOp::Min,
+         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); }, {}, 3,
+         vxDOUBLE_CLASS, {1, 3}, false, {3, kNaN, 1}},
+        {"dimension past the last, sum copies", CumOp::Sum,
+         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); }, {}, 3,
+         vxDOUBLE_CLASS, {1, 3}, false, {3, kNaN, 1}},
+        {"dimension past the last, sum omitting NaN computes", CumOp::Sum,
+         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); },
+         {u"omitnan"}, 3, vxDOUBLE_CLASS, {1, 3}, false, {3, 0, 1}},
+        {"scalar NaN, product omitting NaN is 1", CumOp::Prod, [] { return scalar(kNaN); },
+         {u"omitmissing"}, 0, vxDOUBLE_CLASS, {1, 1}, false, {1}},
+        {"scalar NaN, max including NaN copies", CumOp::Max, [] { return scalar(kNaN); },
+         {u"includenan"}, 0, vxDOUBLE_CLASS, {1, 1}, false, {kNaN}},
+        {"logical sum along a singleton becomes double", CumOp::Sum,
+         [] { return logicals({1, 3}, {true, false, true}); }, {}, 1, vxDOUBLE_CLASS, {1, 3},
+         false, {1, 0, 1}},
+        {"logical max along a singleton stays logical", CumOp::Max,
+         [] { return logicals({1, 3}, {true, false, true}); }, {}, 4, vxLOGICAL_CLASS, {1, 3},
+         false, {1, 0, 1}},
+        {"complex with zero imaginary parts comes back real", CumOp::Min,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{1, 0}, {2, -0.0}},
+                               vxCOMPLEX);
+         },
+         {}, 1, vxDOUBLE_CLASS, {1, 2}, false, {1, 2}},
+        {"sparse along a singleton stays sparse", CumOp::Max,
+         [] {
+             const double values[] = {5, 7};
+             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 2, {0, 1, 2}, {1, 0}, values);
+         },
+         {}, 3, vxDOUBLE_CLASS, {3, 2}, true, {5, 7}},
+    };
+    for (const Shortcut& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ArrayHandle input = c.input();
+        std::vector<ArrayHandle> extra;
+        if (c.dim != 0) extra.push_back(scalar(c.dim));
+        for (const auto& option : c.options) extra.push_back(text(option));
+        std::vector<const vxArray_tag*> args{input.get()};
+        for (const auto& array : extra) args.push_back(array.get());
+        const CallOutcome outcome = run(c.op, args);
+        ASSERT_FALSE(outcome.threw) << outcome.identifier;
+        const vxArray_tag* result = outcome.result.get();
+        EXPECT_EQ(standin::classOf(result), c.resultClass);
+        EXPECT_EQ(standin::dimsOf(result), c.resultDims);
+        EXPECT_EQ(standin::isSparse(result), c.sparse);
+        EXPECT_FALSE(standin::isComplex(result));
+        const auto got = readAsDouble(result);
+        ASSERT_EQ(got.size(), c.values.size());
+        for (std::size_t elem = 0; elem < got.size(); ++elem) {
+            if (std::isnan(c.values[elem])) {
+                EXPECT_TRUE(std::isnan(got[elem]));
+            } else {
+                EXPECT_EQ(got[elem], c.values[elem]);
+            }
+        }
+    }
+}
+
+// A 3-by-4 sparse matrix with a NaN, scanned along both dimensions and past the last; the result
+// must equal the scan of its full form, come back sparse, and logical input come back double.
+TEST(DriverPaths, SparseInputEqualsItsFullFormAlongEveryDimension) {
+    const std::vector<std::size_t> starts{0, 2, 2, 4, 5};
+    const std::vector<std::size_t> rows{0, 2, 1, 2, 0};
+    const double real[] = {1, 2, kNaN, 4, 5};
+    const std::complex<double> cplx[] = {{1, 1}, {2, 0}, {0, 3}, {4, -1}, {5, 2}};
+    const bool flags[] = {true, true, true, true, true};
+    struct Input {
+        vxClassID classId;
+        vxComplexity complexity;
+        const void* values;
+    };
+    for (const Input& input : {Input{vxDOUBLE_CLASS, vxREAL, real}, Input{vxDOUBLE_CLASS, vxCOMPLEX, cplx},
+                               Input{vxLOGICAL_CLASS, vxREAL, flags}}) {
+        const ArrayHandle sparse =
+            standin::makeSparse(input.classId, input.complexity, 3, 4, starts, rows, input.values);
+        const ArrayHandle full = [&] {
+            auto array = standin::makeArray(input.classId, {3, 4}, input.complexity);
+            const std::size_t bytes = standin::elementBytes(input.classId, input.complexity);
+            for (std::size_t col = 0; col < 4; ++col) {
+                for (std::size_t at = starts[col]; at < starts[col + 1]; ++at) {
+                    std::memcpy(static_cast<char*>(array->data) + (col * 3 + rows[at]) * bytes,
+                                static_cast<const char*>(input.values) + at * bytes, bytes);
+                }
+            }
+            return array;
+        }();
+        for (const CumOp op : kAllOps) {
+            for (const double dim : {1.0, 2.0, 3.0}) {
+                for (const char16_t* option : {u"reverse", u"omitnan"}) {
+                    SCOPED_TRACE(std::string(nameOf(op)) + " dim " + std::to_string(dim));
+                    const ArrayHandle dimArg = scalar(dim);
+                    const ArrayHandle opt = text(option);
+                    const CallOutcome fromSparse = run(op, {sparse.get(), dimArg.get(), opt.get()});
+                    const CallOutcome fromFull = run(op, {full.get(), dimArg.get(), opt.get()});
+                    ASSERT_FALSE(fromSparse.threw || fromFull.threw);
+                    EXPECT_TRUE(standin::isSparse(fromSparse.result.get()));
+                    const bool toDouble = input.classId == vxLOGICAL_CLASS &&
+                                          (op == CumOp::Sum || op == CumOp::Prod);
+                    EXPECT_EQ(standin::classOf(fromSparse.result.get()),
+                              toDouble ? vxDOUBLE_CLASS : input.classId);
+                    // Back to full through the host, for an element-wise comparison.
+                    auto asFull = matrix::convert_to_full_if_needed(fromSparse.result.get());
+                    const vxArray_tag* expected = fromFull.result.get();
+                    ASSERT_EQ(standin::isComplex(asFull.get()), standin::isComplex(expected));
+                    const std::size_t bytes = standin::numel(expected) *
+                                              standin::elementBytes(standin::classOf(expected),
+                                                                    standin::isComplex(expected) ? vxCOMPLEX : vxREAL);
+                    EXPECT_EQ(std::memcmp(asFull->data, expected->data, bytes), 0);
+                }
+            }
+        }
+    }
+}
+
+// Class ids stored out of line, dimensions not yet materialised, and a reusable temporary that
+// is scanned in place in its own data.
+TEST(DriverPaths, HeaderStatesAreResolvedAndTemporariesScannedInPlace) {
+    for (const CumOp op : kAllOps) {
+        SCOPED_TRACE(nameOf(op));
+        const std::vector<double> values{4, 1, 3, 2, 6, 5};
+        const ArrayHandle plain = makeFilled(vxDOUBLE_CLASS, {2, 1, 3}, values);
+        const ArrayHandle odd = makeFilled(vxDOUBLE_CLASS, {2, 1, 3}, values);
+        standin::storeClassIdIndirectly(odd.get());
+        standin::deferDimensions(odd.get());
+        const ArrayHandle dim = scalar(3);
+        const CallOutcome expected = run(op, {plain.get(), dim.get()});
+        const CallOutcome got = run(op, {odd.get(), dim.get()});
+        ASSERT_FALSE(expected.threw || got.threw);
+        EXPECT_EQ(valuesOf<double>(got.result.get()), valuesOf<double>(expected.result.get()));
+
+        const ArrayHandle temp = makeFilled(vxDOUBLE_CLASS, {2, 1, 3}, values);
+        standin::markReusableTemporary(temp.get());
+        const CallOutcome inPlace = run(op, {temp.get(), dim.get()});
+        ASSERT_FALSE(inPlace.threw);
+        EXPECT_TRUE(standin::sharesData(inPlace.result.get(), temp.get()));
+        EXPECT_EQ(valuesOf<double>(inPlace.result.get()), valuesOf<double>(expected.result.get()));
+        EXPECT_FALSE(standin::sharesData(expected.result.get(), plain.get()));
+    }
+}
+
+// Every driver path, with each of its host allocations and conversions failing in turn: the
+// failure surfaces, the output slot keeps what it held, and no array is left behind.
+TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
+    struct Path {
+        const char* what;
+        CumOp op;
+        std::function<ArrayHandle()> input;
+        std::vector<std::u16string> options;
+    };
+    const double sparseValues[] = {1, 2};
+    const std::complex<double> sparseComplex[] = {{1, 0}, {2, 1}};
+    const Path paths[] = {
+        {"shortcut shared copy", CumOp::Max, [] { return scalar(2); }, {}},
+        {"shortcut logical to double", CumOp::Sum, [] { return logicals({1, 1}, {true}); }, {}},
+        {"shortcut complex made real", CumOp::Min,
+         [] { return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<std::complex<double>>{{1, 0}}, vxCOMPLEX); },
+         {}},
+        {"new result", CumOp::Prod, [] { return makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4}); }, {}},
+        {"complex result made real", CumOp::Sum,
+         [] {
+             return makeFilled(vxSINGLE_CLASS, {1, 2}, std::vector<std::complex<float>>{{1, 1}, {2, -1}}, vxCOMPLEX);
+         },
+         {}},
+        {"logical into double", CumOp::Sum, [] { return logicals({3, 1}, {true, false, true}); }, {u"r"}},
+        {"reusable temporary", CumOp::Sum,
+         [] {
+             auto a = makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
+             standin::markReusableTemporary(a.get());
+             return a;
+         },
+         {}},
+        {"sparse double", CumOp::Sum,
+         [&] { return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1}, sparseValues); }, {}},
+        {"sparse complex", CumOp::Max,
+         [&] { return standin::makeSparse(vxDOUBLE_CLASS, vxCOMPLEX, 2, 2, {0, 1, 2}, {0, 1}, sparseComplex); },
+         {}},
+        {"sparse logical", CumOp::Prod,
+         [] {
+             const bool flags[] = {true, true};
+             return standin::makeSparse(vxLOGICAL_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1}, flags);
+         },
+         {}},
+    };
+    for (const Path& path : paths) {
+        SCOPED_TRACE(path.what);
+        int failures = 0;
+        for (long step = 1;; ++step) {
+            const long liveBefore = standin::liveArrays();
+            {
+                const ArrayHandle input = path.input();
+                std::vector<ArrayHandle> extra;
+                for (const auto& option : path.options) extra.push_back(text(option));
+                std::vector<const vxArray_tag*> args{input.get()};
+                for (const auto& array : extra) args.push_back(array.get());
+                matrix::ArrayHandle slot = scalar(-1);
+                vxArray_tag* const before = slot.get();
+                standin::failAfter(step);
+                bool failed = false;
+                try {
+                    gatewayOf(path.op)(1, &slot, static_cast<int>(args.size()), args.data());
+                } catch (const std::bad_alloc&) {
+                    failed = true;
+                }
+                const bool fired = standin::faultCountdown() == 0;
+                standin::failAfter(0);
+                if (!failed) {
+                    EXPECT_FALSE(fired) << "step " << step << " fired but the call succeeded";
+                    EXPECT_NE(slot.get(), before);
+                } else {
+                    ++failures;
+                    EXPECT_EQ(slot.get(), before) << "step " << step << " changed the slot";
+                    EXPECT_EQ(valuesOf<double>(slot.get()), std::vector<double>{-1});
+                }
+                if (!failed) break;
+            }
+            EXPECT_EQ(standin::liveArrays(), liveBefore) << "step " << step << " leaked";
+        }
+        EXPECT_GE(failures, 1) << "no host step on this path";
+    }
+}
+
+}  // namespace
