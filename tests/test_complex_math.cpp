@@ -60,8 +60,9 @@ TYPED_TEST(ComplexMathTest, RandomOperandsWithinOneUlpOfPlatform) {
     std::uint64_t phaseDiffs = 0;
     for (int sample = 0; sample < 2 * kSamples; ++sample) {
         const int reExp = exponent(rng);
-        const int imExp = sample < kSamples ? exponent(rng)
-                                            : std::min(reExp + nearby(rng), Limits::max_exponent - 1);
+        const int imExp = sample < kSamples
+                              ? exponent(rng)
+                              : std::min(reExp + nearby(rng), Limits::max_exponent - 1);
         const std::complex<T> z(part(reExp), part(imExp));
         const std::uint64_t magnitudeGap =
             ulpDistance(complexMagnitude(z), std::hypot(z.real(), z.imag()));
@@ -73,9 +74,9 @@ TYPED_TEST(ComplexMathTest, RandomOperandsWithinOneUlpOfPlatform) {
     }
     const double total = 2.0 * kSamples;
     std::printf("[ %-6s ] hypot differs in %llu of %.0f (%.3g), atan2 in %llu (%.3g)\n",
-                sizeof(T) == 4 ? "single" : "double", static_cast<unsigned long long>(magnitudeDiffs),
-                total, magnitudeDiffs / total, static_cast<unsigned long long>(phaseDiffs),
-                phaseDiffs / total);
+                sizeof(T) == 4 ? "single" : "double",
+                static_cast<unsigned long long>(magnitudeDiffs), total, magnitudeDiffs / total,
+                static_cast<unsigned long long>(phaseDiffs), phaseDiffs / total);
     EXPECT_LT(magnitudeDiffs / total, 0.15);
     EXPECT_LT(phaseDiffs / total, 0.15);
 }
@@ -85,10 +86,20 @@ TYPED_TEST(ComplexMathTest, RandomOperandsWithinOneUlpOfPlatform) {
 TYPED_TEST(ComplexMathTest, SpecialOperandsAgreeWithPlatform) {
     using T = TypeParam;
     using Limits = std::numeric_limits<T>;
-    const std::vector<T> specials = {
-        T(0),  -T(0), Limits::denorm_min(), -Limits::denorm_min(), Limits::min() / 3,
-        Limits::min(), T(1), T(-0.5), T(5), Limits::max(), -Limits::max(),
-        Limits::infinity(), -Limits::infinity(), Limits::quiet_NaN()};
+    const std::vector<T> specials = {T(0),
+                                     -T(0),
+                                     Limits::denorm_min(),
+                                     -Limits::denorm_min(),
+                                     Limits::min() / 3,
+                                     Limits::min(),
+                                     T(1),
+                                     T(-0.5),
+                                     T(5),
+                                     Limits::max(),
+                                     -Limits::max(),
+                                     Limits::infinity(),
+                                     -Limits::infinity(),
+                                     Limits::quiet_NaN()};
     for (const T re : specials) {
         for (const T im : specials) {
             const std::complex<T> z(re, im);
@@ -115,21 +126,29 @@ TYPED_TEST(ComplexMathTest, ExactSpecialValues) {
         T re, im, expected;
     };
     const std::vector<Row> angles = {
-        {inf, inf, pi / 4},   {-inf, inf, threeQuarterPi}, {inf, -inf, -pi / 4},
-        {-inf, -inf, -threeQuarterPi}, {inf, 5, 0},  {inf, -5, -T(0)},
-        {-inf, 5, pi},        {-inf, -5, -pi},       {5, inf, pi / 2},
-        {-5, -inf, -pi / 2},  {-1, 0, pi},           {-1, -T(0), -pi},
-        {-T(0), 0, pi},       {-T(0), -T(0), -pi},   {1, -T(0), -T(0)},
-        {0, 3, pi / 2},       {-T(0), -3, -pi / 2},  {-Limits::denorm_min(), Limits::max(), pi / 2}};
+        {inf, inf, pi / 4},   {-inf, inf, threeQuarterPi},
+        {inf, -inf, -pi / 4}, {-inf, -inf, -threeQuarterPi},
+        {inf, 5, 0},          {inf, -5, -T(0)},
+        {-inf, 5, pi},        {-inf, -5, -pi},
+        {5, inf, pi / 2},     {-5, -inf, -pi / 2},
+        {-1, 0, pi},          {-1, -T(0), -pi},
+        {-T(0), 0, pi},       {-T(0), -T(0), -pi},
+        {1, -T(0), -T(0)},    {0, 3, pi / 2},
+        {-T(0), -3, -pi / 2}, {-Limits::denorm_min(), Limits::max(), pi / 2}};
     for (const Row& row : angles) {
         EXPECT_EQ(std::bit_cast<BitsOf<T>>(complexPhase(std::complex<T>(row.re, row.im))),
                   std::bit_cast<BitsOf<T>>(row.expected))
             << row.re << ", " << row.im;
     }
     const std::vector<Row> magnitudes = {
-        {inf, nan, nan},          {nan, -inf, nan},         {nan, 0, nan},
-        {-inf, 0, inf},           {-T(0), -inf, inf},       {-3, -4, 5},
-        {Limits::max(), Limits::max(), inf}, {-Limits::max(), -T(0), Limits::max()},
+        {inf, nan, nan},
+        {nan, -inf, nan},
+        {nan, 0, nan},
+        {-inf, 0, inf},
+        {-T(0), -inf, inf},
+        {-3, -4, 5},
+        {Limits::max(), Limits::max(), inf},
+        {-Limits::max(), -T(0), Limits::max()},
         {T(3) * Limits::denorm_min(), T(-4) * Limits::denorm_min(), T(5) * Limits::denorm_min()}};
     for (const Row& row : magnitudes) {
         const T magnitude = complexMagnitude(std::complex<T>(row.re, row.im));

@@ -44,20 +44,18 @@ struct Precision<double> {
     static constexpr double kPiLo = 0x1.1a62633145c07p-53;  // pi - kPi
     static constexpr double kHalfPi = 0x1.921fb54442d18p+0;
     static constexpr double kQuarterPi = 0x1.921fb54442d18p-1;
-    static constexpr double kAtanFlat = 0x1p66;    // atan is pi/2 in double from here on
+    static constexpr double kAtanFlat = 0x1p66;     // atan is pi/2 in double from here on
     static constexpr double kAtanLinear = 0x1p-29;  // and is its argument below this
     // atan(1/2), atan(1), atan(3/2) and atan(inf) as a rounded head and the rest.
-    static constexpr std::array<double, 4> kAtanHi = {
-        0x1.dac670561bb4fp-2, 0x1.921fb54442d18p-1, 0x1.f730bd281f69bp-1, 0x1.921fb54442d18p+0};
-    static constexpr std::array<double, 4> kAtanLo = {
-        0x1.a2b7f222f65e2p-56, 0x1.1a62633145c07p-55, 0x1.007887af0cbbdp-56,
-        0x1.1a62633145c07p-54};
+    static constexpr std::array<double, 4> kAtanHi = {0x1.dac670561bb4fp-2, 0x1.921fb54442d18p-1,
+                                                      0x1.f730bd281f69bp-1, 0x1.921fb54442d18p+0};
+    static constexpr std::array<double, 4> kAtanLo = {0x1.a2b7f222f65e2p-56, 0x1.1a62633145c07p-55,
+                                                      0x1.007887af0cbbdp-56, 0x1.1a62633145c07p-54};
     // atan(r) = r - r * sum(kAtanPoly[i] * r^(2i + 2)) for |r| <= 7/16.
     static constexpr std::array<double, 11> kAtanPoly = {
-        0x1.555555555550dp-2,  -0x1.999999998ebc4p-3, 0x1.24924920083ffp-3,
-        -0x1.c71c6fe231671p-4, 0x1.745cdc54c206ep-4,  -0x1.3b0f2af749a6dp-4,
-        0x1.10d66a0d03d51p-4,  -0x1.dde2d52defd9ap-5, 0x1.97b4b24760debp-5,
-        -0x1.2b4442c6a6c2fp-5, 0x1.0ad3ae322da11p-6};
+        0x1.555555555550dp-2, -0x1.999999998ebc4p-3, 0x1.24924920083ffp-3, -0x1.c71c6fe231671p-4,
+        0x1.745cdc54c206ep-4, -0x1.3b0f2af749a6dp-4, 0x1.10d66a0d03d51p-4, -0x1.dde2d52defd9ap-5,
+        0x1.97b4b24760debp-5, -0x1.2b4442c6a6c2fp-5, 0x1.0ad3ae322da11p-6};
 };
 
 template <>
@@ -88,9 +86,9 @@ struct Precision<float> {
     static constexpr std::array<float, 4> kAtanLo = {0x1.586ed2p-28f, 0x1.4442dp-25f,
                                                      0x1.281f68p-25f, 0x1.4442dp-24f};
     static constexpr std::array<float, 11> kAtanPoly = {
-        0x1.555556p-2f,  -0x1.99999ap-3f, 0x1.24924ap-3f, -0x1.c71c7p-4f,
-        0x1.745cdcp-4f,  -0x1.3b0f2ap-4f, 0x1.10d66ap-4f, -0x1.dde2d6p-5f,
-        0x1.97b4b2p-5f,  -0x1.2b4442p-5f, 0x1.0ad3aep-6f};
+        0x1.555556p-2f, -0x1.99999ap-3f, 0x1.24924ap-3f, -0x1.c71c7p-4f,
+        0x1.745cdcp-4f, -0x1.3b0f2ap-4f, 0x1.10d66ap-4f, -0x1.dde2d6p-5f,
+        0x1.97b4b2p-5f, -0x1.2b4442p-5f, 0x1.0ad3aep-6f};
 };
 
 template <class T>
@@ -152,8 +150,8 @@ T hypotFinite(T x, T y) {
         const T twiceATail = twiceA - twiceAHead;
         const T bHead = splitHead(b);
         const T bTail = b - bHead;
-        root = std::sqrt(twiceAHead * bHead -
-                         (gap * (-gap) - (twiceAHead * bTail + twiceATail * b)));
+        root =
+            std::sqrt(twiceAHead * bHead - (gap * (-gap) - (twiceAHead * bTail + twiceATail * b)));
     }
     return root * unscale;
 }
@@ -223,9 +221,8 @@ T phaseOf(T y, T x) {
             // round twice.
             angle = P::kHalfPi;
         } else {
-            const T reduced = xNegative && exponentGap < -P::kAtan2NegligibleExp
-                                  ? T(0)
-                                  : arcTangent(ay / ax);
+            const T reduced =
+                xNegative && exponentGap < -P::kAtan2NegligibleExp ? T(0) : arcTangent(ay / ax);
             angle = xNegative ? P::kPi - (reduced - P::kPiLo) : reduced;
         }
     }
@@ -265,13 +262,23 @@ bool ranksAbove(std::complex<T> a, std::complex<T> b) {
 
 }  // namespace
 
-float complexMagnitude(std::complex<float> z) { return magnitudeOf(z); }
-double complexMagnitude(std::complex<double> z) { return magnitudeOf(z); }
+float complexMagnitude(std::complex<float> z) {
+    return magnitudeOf(z);
+}
+double complexMagnitude(std::complex<double> z) {
+    return magnitudeOf(z);
+}
 
-float complexPhase(std::complex<float> z) { return phaseOf(z.imag(), z.real()); }
-double complexPhase(std::complex<double> z) { return phaseOf(z.imag(), z.real()); }
+float complexPhase(std::complex<float> z) {
+    return phaseOf(z.imag(), z.real());
+}
+double complexPhase(std::complex<double> z) {
+    return phaseOf(z.imag(), z.real());
+}
 
-bool complexRanksAbove(std::complex<float> a, std::complex<float> b) { return ranksAbove(a, b); }
+bool complexRanksAbove(std::complex<float> a, std::complex<float> b) {
+    return ranksAbove(a, b);
+}
 bool complexRanksAbove(std::complex<double> a, std::complex<double> b) {
     return ranksAbove(a, b);
 }

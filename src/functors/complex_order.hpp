@@ -1,4 +1,5 @@
-// Magnitude, phase and tie ranking that order complex values for the cumulative minimum and maximum.
+// Magnitude, phase and tie ranking that order complex values for the cumulative minimum and
+// maximum.
 #pragma once
 
 #include <complex>

@@ -1,4 +1,5 @@
-// Per-element rules of the cumulative minimum and maximum: floating, NaN-carrying, integer, logical.
+// Per-element rules of the cumulative minimum and maximum: floating, NaN-carrying, integer,
+// logical.
 #pragma once
 
 #include <complex>
@@ -12,7 +13,7 @@ namespace tzcumfun {
 // The one ordering both extremes derive from: a stands at or above b. Like IEEE >= it is false
 // whenever either side is NaN, which leaves NaN entirely to the NaN rules below.
 template <class V>
-    requires std::integral<V> || std::floating_point<V>
+requires std::integral<V> || std::floating_point<V>
 constexpr bool atOrAbove(V a, V b) {
     return a >= b;
 }
@@ -76,7 +77,7 @@ struct FloatExtremeFtor {
         return takesOver(prev, x) ? x : prev;
     }
 
-private:
+  private:
     template <class V>
     static bool takesOver(const V& prev, const V& x) {
         return NaNRule::admits(prev, x) && Extreme::beyond(prev, x);

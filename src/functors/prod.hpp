@@ -41,10 +41,10 @@ using WideProduct = std::conditional_t<
 }  // namespace detail
 
 // The complex product a times b in T. Each partial product is rounded in T before the single
-// addition or subtraction (the library is built without contraction into fused multiply-adds), so
-// every part carries exactly three roundings, the same on every platform. Factors
-// that are both real give (ar * br, +0) with no mending, so a real Inf times 0 stays NaN and the
-// imaginary part never picks up a sign from -0 parts.
+// addition or subtraction (the library is built without contraction into fused multiply-adds),
+// and no library multiplication routine is involved. Factors that are both real give
+// (ar * br, +0) with no mending, so a real Inf times 0 stays NaN and the imaginary part never
+// picks up a sign from -0 parts.
 template <std::floating_point T>
 inline std::complex<T> complexProduct(std::complex<T> a, std::complex<T> b) {
     const T ar = a.real();
