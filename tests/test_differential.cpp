@@ -2,6 +2,7 @@
 // bit for bit with the scalar reference. TZCUMFUN_SEED=<n> replays a run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -66,8 +67,16 @@ T randomValue(std::mt19937_64& rng, CumOp op) {
             const R im = kind < 6 ? (kind % 2 ? R(-0.0) : R(0)) : R(part(rng)) / 4;
             return {R(part(rng)) / 4, im};
         }
-        const R re = randomValue<R>(rng, CumOp::Min);
-        const R im = kind < 5 ? R(0) : randomValue<R>(rng, CumOp::Min);
+        // Minima and maxima rank equal magnitudes by phase; subnormal parts would make phases
+        // that differ only in the last bit, where the platform's atan2 (used by the reference)
+        // and the library's own may round apart. The magnitude and phase routines have their
+        // own comparison with the platform's.
+        auto part = [&] {
+            R value = randomValue<R>(rng, CumOp::Min);
+            return std::fpclassify(value) == FP_SUBNORMAL ? R(0.5) : value;
+        };
+        const R re = part();
+        const R im = kind < 5 ? R(0) : part();
         return {re, im};
     } else {
         using L = std::numeric_limits<T>;

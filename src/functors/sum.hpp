@@ -4,6 +4,7 @@
 #include <complex>
 #include <concepts>
 #include <limits>
+#include <type_traits>
 
 #include "functors/element.hpp"
 
@@ -32,18 +33,28 @@ struct SumNaNFtor {
 };
 
 // Saturating integer sums. The overflow tests are made in T itself: MIN - x for negative x and
-// MAX - x otherwise cannot overflow, so the sum is formed only when it is known to fit.
+// MAX - x otherwise cannot overflow. Both tests and the wrapped sum are computed and one is
+// selected, so that the sign of x, which is data, never steers a branch in the element loop.
 template <std::integral T>
 struct SumFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
     static constexpr T kMax = std::numeric_limits<T>::max();
+    using Unsigned = std::make_unsigned_t<T>;
 
     static T init(T x) { return x; }
     static T combine(T prev, T x) {
+        // The sum wraps in the unsigned type, where that is defined, and is kept only if it fits.
+        const T wrapped = static_cast<T>(static_cast<Unsigned>(prev) + static_cast<Unsigned>(x));
         if constexpr (std::is_signed_v<T>) {
-            if (x < 0) return T(kMin - x) > prev ? kMin : T(prev + x);
+            // One limit and one test: MIN - x > prev for negative x, MAX - x < prev otherwise.
+            const bool negative = x < 0;
+            const T limit = negative ? kMin : kMax;
+            const T room = T(limit - x);
+            const bool saturates = (negative != (prev > room)) & (prev != room);
+            return saturates ? limit : wrapped;
+        } else {
+            return T(kMax - x) < prev ? kMax : wrapped;
         }
-        return T(kMax - x) < prev ? kMax : T(prev + x);
     }
 };
 
