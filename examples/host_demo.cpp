@@ -28,19 +28,32 @@ using Gateway = void (*)(int, matrix::ArrayHandle*, int, const vxArray_tag**);
 
 const char* className(vxClassID classId) {
     switch (classId) {
-        case vxLOGICAL_CLASS: return "logical";
-        case vxCHAR_CLASS: return "char";
-        case vxDOUBLE_CLASS: return "double";
-        case vxSINGLE_CLASS: return "single";
-        case vxINT8_CLASS: return "int8";
-        case vxUINT8_CLASS: return "uint8";
-        case vxINT16_CLASS: return "int16";
-        case vxUINT16_CLASS: return "uint16";
-        case vxINT32_CLASS: return "int32";
-        case vxUINT32_CLASS: return "uint32";
-        case vxINT64_CLASS: return "int64";
-        case vxUINT64_CLASS: return "uint64";
-        default: return "string";
+        case vxLOGICAL_CLASS:
+            return "logical";
+        case vxCHAR_CLASS:
+            return "char";
+        case vxDOUBLE_CLASS:
+            return "double";
+        case vxSINGLE_CLASS:
+            return "single";
+        case vxINT8_CLASS:
+            return "int8";
+        case vxUINT8_CLASS:
+            return "uint8";
+        case vxINT16_CLASS:
+            return "int16";
+        case vxUINT16_CLASS:
+            return "uint16";
+        case vxINT32_CLASS:
+            return "int32";
+        case vxUINT32_CLASS:
+            return "uint32";
+        case vxINT64_CLASS:
+            return "int64";
+        case vxUINT64_CLASS:
+            return "uint64";
+        default:
+            return "string";
     }
 }
 
@@ -55,13 +68,20 @@ std::string number(double value) {
 std::string element(const vxArray_tag* array, std::size_t index) {
     const void* data = array->data;
     switch (standin::classOf(array)) {
-        case vxLOGICAL_CLASS: return static_cast<const bool*>(data)[index] ? "true" : "false";
-        case vxINT8_CLASS: return std::to_string(static_cast<const signed char*>(data)[index]);
-        case vxUINT8_CLASS: return std::to_string(static_cast<const unsigned char*>(data)[index]);
-        case vxINT16_CLASS: return std::to_string(static_cast<const short*>(data)[index]);
-        case vxINT32_CLASS: return std::to_string(static_cast<const int*>(data)[index]);
-        case vxINT64_CLASS: return std::to_string(static_cast<const long long*>(data)[index]);
-        case vxUINT64_CLASS: return std::to_string(static_cast<const unsigned long long*>(data)[index]);
+        case vxLOGICAL_CLASS:
+            return static_cast<const bool*>(data)[index] ? "true" : "false";
+        case vxINT8_CLASS:
+            return std::to_string(static_cast<const signed char*>(data)[index]);
+        case vxUINT8_CLASS:
+            return std::to_string(static_cast<const unsigned char*>(data)[index]);
+        case vxINT16_CLASS:
+            return std::to_string(static_cast<const short*>(data)[index]);
+        case vxINT32_CLASS:
+            return std::to_string(static_cast<const int*>(data)[index]);
+        case vxINT64_CLASS:
+            return std::to_string(static_cast<const long long*>(data)[index]);
+        case vxUINT64_CLASS:
+            return std::to_string(static_cast<const unsigned long long*>(data)[index]);
         case vxSINGLE_CLASS:
             if (standin::isComplex(array)) {
                 const auto z = static_cast<const std::complex<float>*>(data)[index];
@@ -79,7 +99,8 @@ std::string element(const vxArray_tag* array, std::size_t index) {
 
 std::string shape(const vxArray_tag* array) {
     std::string text;
-    for (std::size_t d : standin::dimsOf(array)) text += (text.empty() ? "" : "x") + std::to_string(d);
+    for (std::size_t d : standin::dimsOf(array))
+        text += (text.empty() ? "" : "x") + std::to_string(d);
     return text;
 }
 
@@ -87,7 +108,8 @@ std::string shape(const vxArray_tag* array) {
 std::string describe(const vxArray_tag* array) {
     std::string text = std::string(className(standin::classOf(array))) +
                        (standin::isComplex(array) ? " complex " : " ") + shape(array);
-    if (standin::classOf(array) == vxCHAR_CLASS || standin::classOf(array) == standin::kStringClass) {
+    if (standin::classOf(array) == vxCHAR_CLASS ||
+        standin::classOf(array) == standin::kStringClass) {
         return text;
     }
     std::size_t count = standin::numel(array);
@@ -99,7 +121,8 @@ std::string describe(const vxArray_tag* array) {
     }
     text += " [";
     const std::size_t shown = std::min<std::size_t>(count, 8);
-    for (std::size_t index = 0; index < shown; ++index) text += (index ? " " : "") + element(array, index);
+    for (std::size_t index = 0; index < shown; ++index)
+        text += (index ? " " : "") + element(array, index);
     return text + (count > shown ? " ...]" : "]");
 }
 
@@ -115,25 +138,29 @@ ArrayHandle logical(const Dims& dims, const std::vector<unsigned char>& values) 
     return filled(vxLOGICAL_CLASS, dims, values);
 }
 
-ArrayHandle num(double value) { return filled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value}); }
+ArrayHandle num(double value) {
+    return filled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value});
+}
 
 using Arg = std::variant<double, std::u16string>;
 
 std::string argText(const Arg& arg) {
     if (const auto* value = std::get_if<double>(&arg)) return number(*value);
     std::string text = "'";
-    for (char16_t unit : std::get<std::u16string>(arg)) text += unit < 128 ? char(unit) : '?';
+    for (char16_t unit : std::get<std::u16string>(arg))
+        text += unit < 128 ? char(unit) : '?';
     return text + "'";
 }
 
-void call(const char* name, Gateway gateway, const ArrayHandle& data, const std::vector<Arg>& options,
-          int nlhs = 1) {
+void call(const char* name, Gateway gateway, const ArrayHandle& data,
+          const std::vector<Arg>& options, int nlhs = 1) {
     std::vector<ArrayHandle> owned;
     std::vector<const vxArray_tag*> prhs{data.get()};
     std::string line = std::string(name) + "(" + describe(data.get());
     for (const Arg& option : options) {
-        owned.push_back(std::holds_alternative<double>(option) ? num(std::get<double>(option))
-                                                               : standin::makeChar(std::get<std::u16string>(option)));
+        owned.push_back(std::holds_alternative<double>(option)
+                            ? num(std::get<double>(option))
+                            : standin::makeChar(std::get<std::u16string>(option)));
         prhs.push_back(owned.back().get());
         line += ", " + argText(option);
     }
@@ -149,7 +176,7 @@ void call(const char* name, Gateway gateway, const ArrayHandle& data, const std:
 
 // Counts the threads that take part in oneTBB's work while it observes.
 class ThreadCounter : public tbb::task_scheduler_observer {
-public:
+  public:
     ThreadCounter() { observe(true); }
     ~ThreadCounter() override { observe(false); }
     void on_scheduler_entry(bool) override {
@@ -161,7 +188,7 @@ public:
         return threads_.size();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::set<std::thread::id> threads_;
 };
@@ -177,22 +204,32 @@ int main() {
     KXInitialize_libtzmathelem_cumfun();
 
     std::puts("== cumsum");
-    const ArrayHandle matrix = filled(vxDOUBLE_CLASS, {2, 3}, std::vector<double>{1, 2, 3, 4, 5, 6});
+    const ArrayHandle matrix =
+        filled(vxDOUBLE_CLASS, {2, 3}, std::vector<double>{1, 2, 3, 4, 5, 6});
     call("cumsum", sum, matrix, {});
     call("cumsum", sum, matrix, {2.0});
     call("cumsum", sum, matrix, {3.0});
     call("cumsum", sum, matrix, {2.0, u"reverse"});
-    const ArrayHandle pages = filled(vxDOUBLE_CLASS, {2, 2, 2}, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8});
+    const ArrayHandle pages =
+        filled(vxDOUBLE_CLASS, {2, 2, 2}, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8});
     call("cumsum", sum, pages, {3.0});
-    call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 1, nan, 2}), {u"omitnan"});
+    call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 1, nan, 2}),
+         {u"omitnan"});
     call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 1, nan, 2}), {});
     call("cumsum", sum, filled(vxINT8_CLASS, {1, 3}, std::vector<signed char>{100, 100, -50}), {});
-    call("cumsum", sum, filled(vxUINT64_CLASS, {1, 2}, std::vector<unsigned long long>{18446744073709551615ULL, 1}), {});
+    call(
+        "cumsum", sum,
+        filled(vxUINT64_CLASS, {1, 2}, std::vector<unsigned long long>{18446744073709551615ULL, 1}),
+        {});
     call("cumsum", sum, filled(vxSINGLE_CLASS, {1, 3}, std::vector<float>{16777216.0F, 1, 1}), {});
-    call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{1, 2}, {3, -2}}, vxCOMPLEX), {});
+    call("cumsum", sum,
+         filled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{1, 2}, {3, -2}},
+                vxCOMPLEX),
+         {});
     {
         const double values[] = {1, 2, 3};
-        const ArrayHandle sparse = standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 3, {0, 1, 2, 3}, {0, 1, 2}, values);
+        const ArrayHandle sparse =
+            standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 3, {0, 1, 2, 3}, {0, 1, 2}, values);
         call("cumsum", sum, sparse, {});
         call("cumsum", sum, logical({1, 4}, {1, 1, 0, 1}), {});
     }
@@ -201,7 +238,8 @@ int main() {
         const std::size_t cols = 5000;
         const ArrayHandle large = standin::makeArray(vxDOUBLE_CLASS, {rows, cols});
         auto* data = static_cast<double*>(large->data);
-        for (std::size_t index = 0; index < rows * cols; ++index) data[index] = 1.0;
+        for (std::size_t index = 0; index < rows * cols; ++index)
+            data[index] = 1.0;
         const vxArray_tag* prhs[] = {large.get()};
         matrix::ArrayHandle result;
         ThreadCounter counter;
@@ -209,36 +247,49 @@ int main() {
         for (int repeat = 0; repeat < 3; ++repeat) {  // the best of three: the machine is shared
             const auto start = std::chrono::steady_clock::now();
             mathelemCumsumFcn(1, &result, 1, prhs);
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             seconds = repeat == 0 ? elapsed : std::min(seconds, elapsed);
         }
-        std::printf("cumsum(ones(2000,5000)) -> last element %s in %.1f ms on %zu threads (hardware: %u)\n",
-                    number(static_cast<const double*>(result->data)[rows * cols - 1]).c_str(), seconds * 1e3,
-                    counter.count(), std::thread::hardware_concurrency());
+        std::printf(
+            "cumsum(ones(2000,5000)) -> last element %s in %.1f ms on %zu threads (hardware: %u)\n",
+            number(static_cast<const double*>(result->data)[rows * cols - 1]).c_str(),
+            seconds * 1e3, counter.count(), std::thread::hardware_concurrency());
     }
 
     std::puts("\n== cumprod");
     call("cumprod", prod, filled(vxINT8_CLASS, {1, 3}, std::vector<signed char>{100, 2, -1}), {});
-    call("cumprod", prod, filled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{std::ldexp(1.0, 1000), std::ldexp(1.0, 1000)}, {std::ldexp(1.0, 30), std::ldexp(1.0, 30) - std::ldexp(1.0, 10)}}, vxCOMPLEX), {});
-    call("cumprod", prod, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 2, nan, 3}), {u"omitnan"});
+    call("cumprod", prod,
+         filled(vxDOUBLE_CLASS, {1, 2},
+                std::vector<std::complex<double>>{
+                    {std::ldexp(1.0, 1000), std::ldexp(1.0, 1000)},
+                    {std::ldexp(1.0, 30), std::ldexp(1.0, 30) - std::ldexp(1.0, 10)}},
+                vxCOMPLEX),
+         {});
+    call("cumprod", prod, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 2, nan, 3}),
+         {u"omitnan"});
     call("cumprod", prod, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{2, nan, 3}), {});
 
     std::puts("\n== cummax and cummin");
     const ArrayHandle withNaN = filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{nan, 1, nan, 3});
     call("cummax", cmax, withNaN, {});
     call("cummax", cmax, withNaN, {u"includenan"});
-    call("cummin", cmin, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{2, nan, 1, 5}), {u"includenan"});
+    call("cummin", cmin, filled(vxDOUBLE_CLASS, {1, 4}, std::vector<double>{2, nan, 1, 5}),
+         {u"includenan"});
     call("cummax", cmax, logical({1, 3}, {0, 1, 0}), {});
     call("cummin", cmin, logical({1, 3}, {1, 0, 1}), {});
-    const ArrayHandle pythagoras = filled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{3, 4}, {4, 3}}, vxCOMPLEX);
+    const ArrayHandle pythagoras = filled(
+        vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{3, 4}, {4, 3}}, vxCOMPLEX);
     call("cummax", cmax, pythagoras, {});
     call("cummin", cmin, pythagoras, {});
-    call("cummax", cmax, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{1, 3, 2}), {u"reverse"});
+    call("cummax", cmax, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{1, 3, 2}),
+         {u"reverse"});
 
     std::puts("\n== calls that need no scan");
     call("cumsum", sum, standin::makeArray(vxLOGICAL_CLASS, {0, 3}), {});
     call("cummin", cmin, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, nan, 1}), {3.0});
-    call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, nan, 1}), {3.0, u"omitnan"});
+    call("cumsum", sum, filled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, nan, 1}),
+         {3.0, u"omitnan"});
     call("cumprod", prod, logical({1, 3}, {1, 0, 1}), {1.0});
 
     std::puts("\n== refusals");

@@ -48,14 +48,17 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& val
     ArrayHandle array = standin::makeArray(classId, dims, complexity);
     if (values.size() != standin::numel(array.get())) throw std::invalid_argument("size");
     auto* out = static_cast<T*>(array->data);
-    for (std::size_t elem = 0; elem < values.size(); ++elem) out[elem] = values[elem];
+    for (std::size_t elem = 0; elem < values.size(); ++elem)
+        out[elem] = values[elem];
     return array;
 }
 
 inline ArrayHandle scalar(double value) {
     return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value});
 }
-inline ArrayHandle text(const std::u16string& value) { return standin::makeChar(value); }
+inline ArrayHandle text(const std::u16string& value) {
+    return standin::makeChar(value);
+}
 
 template <class T>
 std::vector<T> valuesOf(const vxArray_tag* array) {
@@ -74,7 +77,8 @@ struct CallOutcome {
     std::string message;
 };
 
-inline CallOutcome callGateway(Gateway gateway, int nlhs, const std::vector<const vxArray_tag*>& args) {
+inline CallOutcome callGateway(Gateway gateway, int nlhs,
+                               const std::vector<const vxArray_tag*>& args) {
     CallOutcome outcome;
     try {
         std::vector<const vxArray_tag*> prhs = args;

@@ -62,7 +62,8 @@ __int128 wideProduct(T a, T b) {
 template <class T>
 T magnitude(std::complex<T> z) {
     if (z.imag() == 0) return std::fabs(z.real());
-    if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) return std::fabs(z.real()) + std::fabs(z.imag());
+    if (!std::isfinite(z.real()) || !std::isfinite(z.imag()))
+        return std::fabs(z.real()) + std::fabs(z.imag());
     // Single data through double and back: correctly rounded on the values the suite uses, where
     // single-precision library routines may round a last bit apart.
     return static_cast<T>(std::hypot(static_cast<double>(z.real()), static_cast<double>(z.imag())));
@@ -152,18 +153,26 @@ Out next(CumOp op, bool omitNaN, Out prev, In x) {
     if constexpr (std::is_same_v<In, bool>) {
         const double v = x ? 1.0 : 0.0;
         switch (op) {
-            case CumOp::Sum: return static_cast<Out>(prev + v);
-            case CumOp::Prod: return static_cast<Out>(prev * v);
-            case CumOp::Min: return static_cast<Out>(prev && x);
-            case CumOp::Max: return static_cast<Out>(prev || x);
+            case CumOp::Sum:
+                return static_cast<Out>(prev + v);
+            case CumOp::Prod:
+                return static_cast<Out>(prev * v);
+            case CumOp::Min:
+                return static_cast<Out>(prev && x);
+            case CumOp::Max:
+                return static_cast<Out>(prev || x);
         }
         return prev;
     } else if constexpr (std::is_integral_v<In>) {
         switch (op) {
-            case CumOp::Sum: return clampWide<In>(static_cast<__int128>(prev) + x);
-            case CumOp::Prod: return clampWide<In>(wideProduct<In>(prev, x));
-            case CumOp::Min: return takesOver(false, false, prev, x) ? x : prev;
-            case CumOp::Max: return takesOver(true, false, prev, x) ? x : prev;
+            case CumOp::Sum:
+                return clampWide<In>(static_cast<__int128>(prev) + x);
+            case CumOp::Prod:
+                return clampWide<In>(wideProduct<In>(prev, x));
+            case CumOp::Min:
+                return takesOver(false, false, prev, x) ? x : prev;
+            case CumOp::Max:
+                return takesOver(true, false, prev, x) ? x : prev;
         }
         return prev;
     } else {
@@ -182,8 +191,10 @@ Out next(CumOp op, bool omitNaN, Out prev, In x) {
                 } else {
                     return prev * x;
                 }
-            case CumOp::Min: return takesOver(false, !omitNaN, prev, x) ? x : prev;
-            case CumOp::Max: return takesOver(true, !omitNaN, prev, x) ? x : prev;
+            case CumOp::Min:
+                return takesOver(false, !omitNaN, prev, x) ? x : prev;
+            case CumOp::Max:
+                return takesOver(true, !omitNaN, prev, x) ? x : prev;
         }
         return prev;
     }
@@ -192,7 +203,7 @@ Out next(CumOp op, bool omitNaN, Out prev, In x) {
 // Scans `in` (column-major, extents `dims`) along the 0-based dimension `workDim`.
 template <class In, class Out>
 Buffer<Out> scan(CumOp op, const Buffer<In>& in, const std::vector<std::size_t>& dims,
-                      std::size_t workDim, bool forward, bool omitNaN) {
+                 std::size_t workDim, bool forward, bool omitNaN) {
     std::size_t before = 1;
     std::size_t after = 1;
     for (std::size_t d = 0; d < dims.size(); ++d) {

@@ -126,6 +126,7 @@ TYPED_TEST(ComplexMathTest, ExactSpecialValues) {
     constexpr T nan = Limits::quiet_NaN();
     constexpr T big = Limits::max();
     const auto threeQuarterPi = static_cast<T>(3 * std::numbers::pi_v<long double> / 4);
+    const T steep = std::ldexp(T(1), Limits::digits + 16);  // atan2(steep, -1) rounds to pi/2
     const Exact<T> rows[] = {{inf, inf, inf, pi / 4},
                              {-inf, inf, inf, threeQuarterPi},
                              {inf, -inf, inf, -pi / 4},
@@ -144,6 +145,7 @@ TYPED_TEST(ComplexMathTest, ExactSpecialValues) {
                              {-T(0), -3, 3, -pi / 2},
                              {big, big, inf, pi / 4},
                              {-Limits::denorm_min(), big, big, pi / 2},
+                             {-1, steep, steep, pi / 2},
                              {inf, nan, nan, nan},
                              {nan, -inf, nan, nan}};
     expectExact(rows);

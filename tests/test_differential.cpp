@@ -20,7 +20,8 @@ using reference::CumOp;
 std::uint64_t suiteSeed() {
     static const std::uint64_t seed = [] {
         const char* fixed = std::getenv("TZCUMFUN_SEED");
-        const std::uint64_t value = fixed ? std::strtoull(fixed, nullptr, 10) : std::random_device{}();
+        const std::uint64_t value =
+            fixed ? std::strtoull(fixed, nullptr, 10) : std::random_device{}();
         std::cout << "differential suite seed: TZCUMFUN_SEED=" << value << "\n";
         return value;
     }();
@@ -29,18 +30,54 @@ std::uint64_t suiteSeed() {
 
 template <class T>
 struct ClassOf;
-template <> struct ClassOf<bool> { static constexpr vxClassID id = vxLOGICAL_CLASS; };
-template <> struct ClassOf<double> { static constexpr vxClassID id = vxDOUBLE_CLASS; };
-template <> struct ClassOf<float> { static constexpr vxClassID id = vxSINGLE_CLASS; };
-template <class T> struct ClassOf<std::complex<T>> { static constexpr vxClassID id = ClassOf<T>::id; };
-template <> struct ClassOf<signed char> { static constexpr vxClassID id = vxINT8_CLASS; };
-template <> struct ClassOf<unsigned char> { static constexpr vxClassID id = vxUINT8_CLASS; };
-template <> struct ClassOf<short> { static constexpr vxClassID id = vxINT16_CLASS; };
-template <> struct ClassOf<unsigned short> { static constexpr vxClassID id = vxUINT16_CLASS; };
-template <> struct ClassOf<int> { static constexpr vxClassID id = vxINT32_CLASS; };
-template <> struct ClassOf<unsigned int> { static constexpr vxClassID id = vxUINT32_CLASS; };
-template <> struct ClassOf<long long> { static constexpr vxClassID id = vxINT64_CLASS; };
-template <> struct ClassOf<unsigned long long> { static constexpr vxClassID id = vxUINT64_CLASS; };
+template <>
+struct ClassOf<bool> {
+    static constexpr vxClassID id = vxLOGICAL_CLASS;
+};
+template <>
+struct ClassOf<double> {
+    static constexpr vxClassID id = vxDOUBLE_CLASS;
+};
+template <>
+struct ClassOf<float> {
+    static constexpr vxClassID id = vxSINGLE_CLASS;
+};
+template <class T>
+struct ClassOf<std::complex<T>> {
+    static constexpr vxClassID id = ClassOf<T>::id;
+};
+template <>
+struct ClassOf<signed char> {
+    static constexpr vxClassID id = vxINT8_CLASS;
+};
+template <>
+struct ClassOf<unsigned char> {
+    static constexpr vxClassID id = vxUINT8_CLASS;
+};
+template <>
+struct ClassOf<short> {
+    static constexpr vxClassID id = vxINT16_CLASS;
+};
+template <>
+struct ClassOf<unsigned short> {
+    static constexpr vxClassID id = vxUINT16_CLASS;
+};
+template <>
+struct ClassOf<int> {
+    static constexpr vxClassID id = vxINT32_CLASS;
+};
+template <>
+struct ClassOf<unsigned int> {
+    static constexpr vxClassID id = vxUINT32_CLASS;
+};
+template <>
+struct ClassOf<long long> {
+    static constexpr vxClassID id = vxINT64_CLASS;
+};
+template <>
+struct ClassOf<unsigned long long> {
+    static constexpr vxClassID id = vxUINT64_CLASS;
+};
 
 // Values that exercise every rule: specials, limits and ordinary numbers. Complex products get
 // finite parts of moderate size: the mending of non-finite products has its own table test.
@@ -53,12 +90,18 @@ T randomValue(std::mt19937_64& rng, CumOp op) {
     } else if constexpr (std::is_integral_v<T>) {
         using L = std::numeric_limits<T>;
         switch (kind) {
-            case 0: return L::min();
-            case 1: return L::max();
-            case 2: return T(0);
-            case 3: return T(L::max() / 2 + 1);
-            case 4: return T(L::min() / 2 - (L::is_signed ? 1 : 0));
-            default: return T(std::uniform_int_distribution<int>(L::is_signed ? -9 : 0, 9)(rng));
+            case 0:
+                return L::min();
+            case 1:
+                return L::max();
+            case 2:
+                return T(0);
+            case 3:
+                return T(L::max() / 2 + 1);
+            case 4:
+                return T(L::min() / 2 - (L::is_signed ? 1 : 0));
+            default:
+                return T(std::uniform_int_distribution<int>(L::is_signed ? -9 : 0, 9)(rng));
         }
     } else if constexpr (reference::IsComplex<T>::value) {
         using R = typename T::value_type;
@@ -87,17 +130,25 @@ T randomValue(std::mt19937_64& rng, CumOp op) {
                 T value = L::quiet_NaN();
                 std::memcpy(&bits, &value, sizeof(T));
                 bits |= std::uniform_int_distribution<std::uint64_t>(1, 255)(rng);
-                if (kind % 2 == 0 && pick(rng) < 10) bits |= std::uint64_t{1} << (8 * sizeof(T) - 1);
+                if (kind % 2 == 0 && pick(rng) < 10)
+                    bits |= std::uint64_t{1} << (8 * sizeof(T) - 1);
                 std::memcpy(&value, &bits, sizeof(T));
                 return value;
             }
-            case 1: return L::infinity();
-            case 2: return -L::infinity();
-            case 3: return T(-0.0);
-            case 4: return T(0);
-            case 5: return L::denorm_min() * T(small(rng) + 5);
-            case 6: return L::max() / T(2);
-            default: return T(small(rng)) + T(small(rng)) / T(8);
+            case 1:
+                return L::infinity();
+            case 2:
+                return -L::infinity();
+            case 3:
+                return T(-0.0);
+            case 4:
+                return T(0);
+            case 5:
+                return L::denorm_min() * T(small(rng) + 5);
+            case 6:
+                return L::max() / T(2);
+            default:
+                return T(small(rng)) + T(small(rng)) / T(8);
         }
     }
 }
@@ -132,9 +183,11 @@ template <class In>
 void checkCall(CumOp op, const Dims& dims, std::size_t dimArg, bool forward, bool omit,
                std::mt19937_64& rng) {
     std::size_t count = 1;
-    for (std::size_t d : dims) count *= d;
+    for (std::size_t d : dims)
+        count *= d;
     reference::Buffer<In> values(count);
-    for (auto& value : values) value = randomValue<In>(rng, op);
+    for (auto& value : values)
+        value = randomValue<In>(rng, op);
     const bool complexIn = reference::IsComplex<In>::value;
     const ArrayHandle input =
         makeFilled(ClassOf<In>::id, dims, values, complexIn ? vxCOMPLEX : vxREAL);
@@ -145,14 +198,16 @@ void checkCall(CumOp op, const Dims& dims, std::size_t dimArg, bool forward, boo
     extra.push_back(text(forward ? u"forward" : u"reverse"));
     extra.push_back(text(omit ? u"omitnan" : u"includenan"));
     std::vector<const vxArray_tag*> args{input.get()};
-    for (const auto& array : extra) args.push_back(array.get());
+    for (const auto& array : extra)
+        args.push_back(array.get());
     const CallOutcome outcome = callGateway(gatewayOf(op), 1, args);
     ASSERT_FALSE(outcome.threw) << outcome.identifier;
     const vxArray_tag* result = outcome.result.get();
 
     std::size_t workDim = dimArg == 0 ? 0 : dimArg - 1;
     if (dimArg == 0) {
-        while (workDim < hostDims.size() && hostDims[workDim] == 1) ++workDim;
+        while (workDim < hostDims.size() && hostDims[workDim] == 1)
+            ++workDim;
         if (workDim == hostDims.size()) workDim = 0;
     }
     const bool toDouble = std::is_same_v<In, bool> && (op == CumOp::Sum || op == CumOp::Prod);
@@ -163,7 +218,8 @@ void checkCall(CumOp op, const Dims& dims, std::size_t dimArg, bool forward, boo
         using E = typename std::decay_t<decltype(expected)>::value_type;
         bool realResult = true;
         if constexpr (reference::IsComplex<E>::value) {
-            for (const auto& z : expected) realResult = realResult && z.imag() == 0;
+            for (const auto& z : expected)
+                realResult = realResult && z.imag() == 0;
             EXPECT_EQ(standin::isComplex(result), !realResult);
         }
         ASSERT_EQ(standin::numel(result), expected.size());
@@ -179,7 +235,8 @@ void checkCall(CumOp op, const Dims& dims, std::size_t dimArg, bool forward, boo
                 partBytes = sizeof(typename E::value_type);
                 parts = realResult ? 1 : 2;
             }
-            const auto* got = static_cast<const unsigned char*>(result->data) + elem * parts * partBytes;
+            const auto* got =
+                static_cast<const unsigned char*>(result->data) + elem * parts * partBytes;
             for (std::size_t part = 0; part < parts; ++part) {
                 const unsigned char* w = want + part * partBytes;
                 const unsigned char* g = got + part * partBytes;
@@ -213,7 +270,8 @@ TYPED_TEST_SUITE(Differential, ElementTypes);
 
 std::string describe(CumOp op, const Dims& dims, std::size_t dimArg, bool forward, bool omit) {
     std::string text = std::string(nameOf(op)) + " dims [";
-    for (std::size_t d : dims) text += std::to_string(d) + " ";
+    for (std::size_t d : dims)
+        text += std::to_string(d) + " ";
     return text + "] dim " + std::to_string(dimArg) + (forward ? " forward" : " reverse") +
            (omit ? " omitnan" : " includenan") + " seed " + std::to_string(suiteSeed());
 }
@@ -226,7 +284,8 @@ TYPED_TEST(Differential, RandomShapesMatchTheReference) {
         const int ndims = std::uniform_int_distribution<int>(1, 4)(rng);
         Dims dims;
         for (int d = 0; d < ndims; ++d) {
-            dims.push_back(lengths[std::uniform_int_distribution<std::size_t>(shape < 3 ? 0 : 1, 11)(rng)]);
+            dims.push_back(
+                lengths[std::uniform_int_distribution<std::size_t>(shape < 3 ? 0 : 1, 11)(rng)]);
         }
         if (ndims == 1) dims.insert(dims.begin() + (shape % 2), 1);
         for (const CumOp op : kAllOps) {
@@ -249,7 +308,7 @@ TYPED_TEST(Differential, RandomShapesMatchTheReference) {
 TYPED_TEST(Differential, BothSidesOfEveryThreshold) {
     std::mt19937_64 rng(suiteSeed() + 7 * ClassOf<TypeParam>::id);
     const std::tuple<Dims, std::size_t> cases[] = {
-        {{3, 299}, 1}, {{3, 300}, 1}, {{199, 3}, 2}, {{200, 3}, 2}, {{200, 1, 2}, 2},
+        {{3, 299}, 1},    {{3, 300}, 1},    {{199, 3}, 2},  {{200, 3}, 2},  {{200, 1, 2}, 2},
         {{2, 3, 833}, 2}, {{2, 4, 625}, 2}, {{4999, 1}, 3}, {{5000, 1}, 3}, {{3, 5000}, 0},
     };
     for (const auto& [dims, dimArg] : cases) {

@@ -17,7 +17,9 @@ using tzcumfun::CumOp;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::vector<ArrayHandle> owned(std::vector<ArrayHandle> arrays) { return arrays; }
+std::vector<ArrayHandle> owned(std::vector<ArrayHandle> arrays) {
+    return arrays;
+}
 
 CallOutcome run(CumOp op, const std::vector<const vxArray_tag*>& args) {
     return callGateway(gatewayOf(op), 1, args);
@@ -60,60 +62,170 @@ ArrayHandle logicals(Dims dims, std::deque<bool> values) {
 
 TEST(DriverPaths, CallsThatNeedNoScanKeepClassShapeAndSparsity) {
     const Shortcut cases[] = {
-        {"empty double", CumOp::Sum, [] { return standin::makeArray(vxDOUBLE_CLASS, {0, 3}); }, {}, 0,
-         vxDOUBLE_CLASS, {0, 3}, false, {}},
-        {"empty logical sum is double", CumOp::Sum,
-         [] { return standin::makeArray(vxLOGICAL_CLASS, {2, 0, 4}); }, {}, 0, vxDOUBLE_CLASS,
-         {2, 0, 4}, false, {}},
-        {"empty logical max stays logical", CumOp::Max,
-         [] { return standin::makeArray(vxLOGICAL_CLASS, {0, 0}); }, {}, 0, vxLOGICAL_CLASS,
-         {0, 0}, false, {}},
-        {"empty int16 with options", CumOp::Prod,
-         [] { return standin::makeArray(vxINT16_CLASS, {3, 0}); }, {u"rev", u"omitnan"}, 2,
-         vxINT16_CLASS, {3, 0}, false, {}},
-        {"empty sparse stays sparse", CumOp::Sum,
-         [] { return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 0, 5, {0, 0, 0, 0, 0, 0}, {}, nullptr); },
-         {u"omitnan"}, 0, vxDOUBLE_CLASS, {0, 5}, true, {}},
-        {"dimension past the last, min copies", CumOp::Min,
-         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); }, {}, 3,
-         vxDOUBLE_CLASS, {1, 3}, false, {3, kNaN, 1}},
-        {"dimension past the last, sum copies", CumOp::Sum,
-         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); }, {}, 3,
-         vxDOUBLE_CLASS, {1, 3}, false, {3, kNaN, 1}},
-        {"dimension past the last, sum omitting NaN computes", CumOp::Sum,
-         [] { return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1}); },
-         {u"omitnan"}, 3, vxDOUBLE_CLASS, {1, 3}, false, {3, 0, 1}},
-        {"scalar NaN, product omitting NaN is 1", CumOp::Prod, [] { return scalar(kNaN); },
-         {u"omitmissing"}, 0, vxDOUBLE_CLASS, {1, 1}, false, {1}},
-        {"scalar NaN, max including NaN copies", CumOp::Max, [] { return scalar(kNaN); },
-         {u"includenan"}, 0, vxDOUBLE_CLASS, {1, 1}, false, {kNaN}},
-        {"logical sum along a singleton becomes double", CumOp::Sum,
-         [] { return logicals({1, 3}, {true, false, true}); }, {}, 1, vxDOUBLE_CLASS, {1, 3},
-         false, {1, 0, 1}},
-        {"logical max along a singleton stays logical", CumOp::Max,
-         [] { return logicals({1, 3}, {true, false, true}); }, {}, 4, vxLOGICAL_CLASS, {1, 3},
-         false, {1, 0, 1}},
-        {"complex with zero imaginary parts comes back real", CumOp::Min,
+        {"empty double",
+         CumOp::Sum,
          [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{1, 0}, {2, -0.0}},
-                               vxCOMPLEX);
+             return standin::makeArray(vxDOUBLE_CLASS, {0, 3});
          },
-         {}, 1, vxDOUBLE_CLASS, {1, 2}, false, {1, 2}},
-        {"sparse along a singleton stays sparse", CumOp::Max,
+         {},
+         0,
+         vxDOUBLE_CLASS,
+         {0, 3},
+         false,
+         {}},
+        {"empty logical sum is double",
+         CumOp::Sum,
+         [] {
+             return standin::makeArray(vxLOGICAL_CLASS, {2, 0, 4});
+         },
+         {},
+         0,
+         vxDOUBLE_CLASS,
+         {2, 0, 4},
+         false,
+         {}},
+        {"empty logical max stays logical",
+         CumOp::Max,
+         [] {
+             return standin::makeArray(vxLOGICAL_CLASS, {0, 0});
+         },
+         {},
+         0,
+         vxLOGICAL_CLASS,
+         {0, 0},
+         false,
+         {}},
+        {"empty int16 with options",
+         CumOp::Prod,
+         [] {
+             return standin::makeArray(vxINT16_CLASS, {3, 0});
+         },
+         {u"rev", u"omitnan"},
+         2,
+         vxINT16_CLASS,
+         {3, 0},
+         false,
+         {}},
+        {"empty sparse stays sparse",
+         CumOp::Sum,
+         [] {
+             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 0, 5, {0, 0, 0, 0, 0, 0}, {},
+                                        nullptr);
+         },
+         {u"omitnan"},
+         0,
+         vxDOUBLE_CLASS,
+         {0, 5},
+         true,
+         {}},
+        {"dimension past the last, min copies",
+         CumOp::Min,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
+         },
+         {},
+         3,
+         vxDOUBLE_CLASS,
+         {1, 3},
+         false,
+         {3, kNaN, 1}},
+        {"dimension past the last, sum copies",
+         CumOp::Sum,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
+         },
+         {},
+         3,
+         vxDOUBLE_CLASS,
+         {1, 3},
+         false,
+         {3, kNaN, 1}},
+        {"dimension past the last, sum omitting NaN computes",
+         CumOp::Sum,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
+         },
+         {u"omitnan"},
+         3,
+         vxDOUBLE_CLASS,
+         {1, 3},
+         false,
+         {3, 0, 1}},
+        {"scalar NaN, product omitting NaN is 1",
+         CumOp::Prod,
+         [] { return scalar(kNaN); },
+         {u"omitmissing"},
+         0,
+         vxDOUBLE_CLASS,
+         {1, 1},
+         false,
+         {1}},
+        {"scalar NaN, max including NaN copies",
+         CumOp::Max,
+         [] { return scalar(kNaN); },
+         {u"includenan"},
+         0,
+         vxDOUBLE_CLASS,
+         {1, 1},
+         false,
+         {kNaN}},
+        {"logical sum along a singleton becomes double",
+         CumOp::Sum,
+         [] {
+             return logicals({1, 3}, {true, false, true});
+         },
+         {},
+         1,
+         vxDOUBLE_CLASS,
+         {1, 3},
+         false,
+         {1, 0, 1}},
+        {"logical max along a singleton stays logical",
+         CumOp::Max,
+         [] {
+             return logicals({1, 3}, {true, false, true});
+         },
+         {},
+         4,
+         vxLOGICAL_CLASS,
+         {1, 3},
+         false,
+         {1, 0, 1}},
+        {"complex with zero imaginary parts comes back real",
+         CumOp::Min,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 2},
+                               std::vector<std::complex<double>>{{1, 0}, {2, -0.0}}, vxCOMPLEX);
+         },
+         {},
+         1,
+         vxDOUBLE_CLASS,
+         {1, 2},
+         false,
+         {1, 2}},
+        {"sparse along a singleton stays sparse",
+         CumOp::Max,
          [] {
              const double values[] = {5, 7};
              return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 2, {0, 1, 2}, {1, 0}, values);
          },
-         {}, 3, vxDOUBLE_CLASS, {3, 2}, true, {5, 7}},
+         {},
+         3,
+         vxDOUBLE_CLASS,
+         {3, 2},
+         true,
+         {5, 7}},
     };
     for (const Shortcut& c : cases) {
         SCOPED_TRACE(c.what);
         const ArrayHandle input = c.input();
         std::vector<ArrayHandle> extra;
         if (c.dim != 0) extra.push_back(scalar(c.dim));
-        for (const auto& option : c.options) extra.push_back(text(option));
+        for (const auto& option : c.options)
+            extra.push_back(text(option));
         std::vector<const vxArray_tag*> args{input.get()};
-        for (const auto& array : extra) args.push_back(array.get());
+        for (const auto& array : extra)
+            args.push_back(array.get());
         const CallOutcome outcome = run(c.op, args);
         ASSERT_FALSE(outcome.threw) << outcome.identifier;
         const vxArray_tag* result = outcome.result.get();
@@ -146,8 +258,9 @@ TEST(DriverPaths, SparseInputEqualsItsFullFormAlongEveryDimension) {
         vxComplexity complexity;
         const void* values;
     };
-    for (const Input& input : {Input{vxDOUBLE_CLASS, vxREAL, real}, Input{vxDOUBLE_CLASS, vxCOMPLEX, cplx},
-                               Input{vxLOGICAL_CLASS, vxREAL, flags}}) {
+    for (const Input& input :
+         {Input{vxDOUBLE_CLASS, vxREAL, real}, Input{vxDOUBLE_CLASS, vxCOMPLEX, cplx},
+          Input{vxLOGICAL_CLASS, vxREAL, flags}}) {
         const ArrayHandle sparse =
             standin::makeSparse(input.classId, input.complexity, 3, 4, starts, rows, input.values);
         const ArrayHandle full = [&] {
@@ -171,17 +284,18 @@ TEST(DriverPaths, SparseInputEqualsItsFullFormAlongEveryDimension) {
                     const CallOutcome fromFull = run(op, {full.get(), dimArg.get(), opt.get()});
                     ASSERT_FALSE(fromSparse.threw || fromFull.threw);
                     EXPECT_TRUE(standin::isSparse(fromSparse.result.get()));
-                    const bool toDouble = input.classId == vxLOGICAL_CLASS &&
-                                          (op == CumOp::Sum || op == CumOp::Prod);
+                    const bool toDouble =
+                        input.classId == vxLOGICAL_CLASS && (op == CumOp::Sum || op == CumOp::Prod);
                     EXPECT_EQ(standin::classOf(fromSparse.result.get()),
                               toDouble ? vxDOUBLE_CLASS : input.classId);
                     // Back to full through the host, for an element-wise comparison.
                     auto asFull = matrix::convert_to_full_if_needed(fromSparse.result.get());
                     const vxArray_tag* expected = fromFull.result.get();
                     ASSERT_EQ(standin::isComplex(asFull.get()), standin::isComplex(expected));
-                    const std::size_t bytes = standin::numel(expected) *
-                                              standin::elementBytes(standin::classOf(expected),
-                                                                    standin::isComplex(expected) ? vxCOMPLEX : vxREAL);
+                    const std::size_t bytes =
+                        standin::numel(expected) *
+                        standin::elementBytes(standin::classOf(expected),
+                                              standin::isComplex(expected) ? vxCOMPLEX : vxREAL);
                     EXPECT_EQ(std::memcmp(asFull->data, expected->data, bytes), 0);
                 }
             }
@@ -228,30 +342,62 @@ TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
     const std::complex<double> sparseComplex[] = {{1, 0}, {2, 1}};
     const Path paths[] = {
         {"shortcut shared copy", CumOp::Max, [] { return scalar(2); }, {}},
-        {"shortcut logical to double", CumOp::Sum, [] { return logicals({1, 1}, {true}); }, {}},
-        {"shortcut complex made real", CumOp::Min,
-         [] { return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<std::complex<double>>{{1, 0}}, vxCOMPLEX); },
-         {}},
-        {"new result", CumOp::Prod, [] { return makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4}); }, {}},
-        {"complex result made real", CumOp::Sum,
+        {"shortcut logical to double",
+         CumOp::Sum,
          [] {
-             return makeFilled(vxSINGLE_CLASS, {1, 2}, std::vector<std::complex<float>>{{1, 1}, {2, -1}}, vxCOMPLEX);
+             return logicals({1, 1}, {true});
          },
          {}},
-        {"logical into double", CumOp::Sum, [] { return logicals({3, 1}, {true, false, true}); }, {u"r"}},
-        {"reusable temporary", CumOp::Sum,
+        {"shortcut complex made real",
+         CumOp::Min,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<std::complex<double>>{{1, 0}},
+                               vxCOMPLEX);
+         },
+         {}},
+        {"new result",
+         CumOp::Prod,
+         [] {
+             return makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
+         },
+         {}},
+        {"complex result made real",
+         CumOp::Sum,
+         [] {
+             return makeFilled(vxSINGLE_CLASS, {1, 2},
+                               std::vector<std::complex<float>>{{1, 1}, {2, -1}}, vxCOMPLEX);
+         },
+         {}},
+        {"logical into double",
+         CumOp::Sum,
+         [] {
+             return logicals({3, 1}, {true, false, true});
+         },
+         {u"r"}},
+        {"reusable temporary",
+         CumOp::Sum,
          [] {
              auto a = makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
              standin::markReusableTemporary(a.get());
              return a;
          },
          {}},
-        {"sparse double", CumOp::Sum,
-         [&] { return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1}, sparseValues); }, {}},
-        {"sparse complex", CumOp::Max,
-         [&] { return standin::makeSparse(vxDOUBLE_CLASS, vxCOMPLEX, 2, 2, {0, 1, 2}, {0, 1}, sparseComplex); },
+        {"sparse double",
+         CumOp::Sum,
+         [&] {
+             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1},
+                                        sparseValues);
+         },
          {}},
-        {"sparse logical", CumOp::Prod,
+        {"sparse complex",
+         CumOp::Max,
+         [&] {
+             return standin::makeSparse(vxDOUBLE_CLASS, vxCOMPLEX, 2, 2, {0, 1, 2}, {0, 1},
+                                        sparseComplex);
+         },
+         {}},
+        {"sparse logical",
+         CumOp::Prod,
          [] {
              const bool flags[] = {true, true};
              return standin::makeSparse(vxLOGICAL_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1}, flags);
@@ -266,9 +412,11 @@ TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
             {
                 const ArrayHandle input = path.input();
                 std::vector<ArrayHandle> extra;
-                for (const auto& option : path.options) extra.push_back(text(option));
+                for (const auto& option : path.options)
+                    extra.push_back(text(option));
                 std::vector<const vxArray_tag*> args{input.get()};
-                for (const auto& array : extra) args.push_back(array.get());
+                for (const auto& array : extra)
+                    args.push_back(array.get());
                 matrix::ArrayHandle slot = scalar(-1);
                 vxArray_tag* const before = slot.get();
                 standin::failAfter(step);

@@ -50,8 +50,8 @@ TEST(StandIn, ArraysAreCountedSharedOnlyWhenAskedAndShapedByTheHostRule) {
         EXPECT_NE(shared.get(), array.get());
         EXPECT_TRUE(standin::sharesData(shared.get(), array.get()));
         EXPECT_FALSE(standin::ownsDataAlone(array.get()));
-        ArrayHandle fresh = matrix::detail::do_create_uninitnumeric(3, std::array<std::size_t, 3>{2, 3, 4}.data(),
-                                                                    vxINT8_CLASS, vxREAL);
+        ArrayHandle fresh = matrix::detail::do_create_uninitnumeric(
+            3, std::array<std::size_t, 3>{2, 3, 4}.data(), vxINT8_CLASS, vxREAL);
         EXPECT_FALSE(standin::sharesData(fresh.get(), array.get()));
         EXPECT_EQ(standin::dimsOf(fresh.get()), (Dims{2, 3, 4}));
         EXPECT_EQ(standin::liveArrays(), baseline + 3);
@@ -67,8 +67,10 @@ TEST(StandIn, ArraysAreCountedSharedOnlyWhenAskedAndShapedByTheHostRule) {
 TEST(StandIn, ImaginaryPartsAreDroppedOnlyWhenAllCompareEqualToZero) {
     using C = std::complex<double>;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::pair<std::vector<C>, bool> cases[] = {
-        {{{1, 0}, {2, -0.0}}, true}, {{{1, 0}, {2, 1e-300}}, false}, {{{1, nan}}, false}, {{}, true}};
+    const std::pair<std::vector<C>, bool> cases[] = {{{{1, 0}, {2, -0.0}}, true},
+                                                     {{{1, 0}, {2, 1e-300}}, false},
+                                                     {{{1, nan}}, false},
+                                                     {{}, true}};
     for (const auto& [values, becomesReal] : cases) {
         ArrayHandle array = makeFilled(vxDOUBLE_CLASS, {1, values.size()}, values, vxCOMPLEX);
         ArrayHandle shared = matrix::detail::do_shared_copy(array.get());

@@ -21,8 +21,12 @@ struct Accepted {
     int nanFlag;    // -1: the operation's default
 };
 
-std::function<ArrayHandle()> t(std::u16string value) { return [value] { return text(value); }; }
-std::function<ArrayHandle()> n(double value) { return [value] { return scalar(value); }; }
+std::function<ArrayHandle()> t(std::u16string value) {
+    return [value] { return text(value); };
+}
+std::function<ArrayHandle()> n(double value) {
+    return [value] { return scalar(value); };
+}
 std::function<ArrayHandle()> s(std::u16string value) {
     return [value] { return standin::makeString({value}); };
 }
@@ -40,8 +44,11 @@ TEST(Parse, AcceptedCallsSetDimensionDirectionAndNaNFlag) {
         {"logical true dimension", {typed<bool>(vxLOGICAL_CLASS, true)}, 1, -1, -1},
         {"int8 dimension", {typed<signed char>(vxINT8_CLASS, 3)}, 3, -1, -1},
         {"single dimension", {typed<float>(vxSINGLE_CLASS, 2.0F)}, 2, -1, -1},
-        {"largest dimension", {typed<long long>(vxINT64_CLASS, 9223372036854775807LL)},
-         9223372036854775807ULL, -1, -1},
+        {"largest dimension",
+         {typed<long long>(vxINT64_CLASS, 9223372036854775807LL)},
+         9223372036854775807ULL,
+         -1,
+         -1},
         {"F", {t(u"F")}, 0, 1, -1},
         {"Rev", {t(u"Rev")}, 0, 0, -1},
         {"OMITNAN", {t(u"OMITNAN")}, 0, -1, 1},
@@ -60,9 +67,11 @@ TEST(Parse, AcceptedCallsSetDimensionDirectionAndNaNFlag) {
             SCOPED_TRACE(std::string(nameOf(op)) + ": " + row.what);
             std::vector<ArrayHandle> arrays;
             arrays.push_back(makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>(4, 1.0)));
-            for (const auto& make : row.extra) arrays.push_back(make());
+            for (const auto& make : row.extra)
+                arrays.push_back(make());
             std::vector<const vxArray_tag*> args;
-            for (const auto& array : arrays) args.push_back(array.get());
+            for (const auto& array : arrays)
+                args.push_back(array.get());
             std::size_t dim = 0;
             std::uint8_t direction = 1;
             std::uint8_t nanFlag = static_cast<std::uint8_t>(defaultNaN);
@@ -117,8 +126,8 @@ TEST(Driver, WorkingDimensionIsWrittenBackZeroBased) {
         std::size_t given;
         std::size_t written;
     };
-    const Case cases[] = {{{5, 3}, 0, 0}, {{1, 7}, 0, 1}, {{1, 1, 4}, 0, 2}, {{1, 1}, 0, 0},
-                          {{4, 6}, 2, 1}, {{4, 6, 3}, 3, 2}, {{4, 6}, 5, 4}, {{0, 3}, 0, 0}};
+    const Case cases[] = {{{5, 3}, 0, 0}, {{1, 7}, 0, 1},    {{1, 1, 4}, 0, 2}, {{1, 1}, 0, 0},
+                          {{4, 6}, 2, 1}, {{4, 6, 3}, 3, 2}, {{4, 6}, 5, 4},    {{0, 3}, 0, 0}};
     for (const Case& c : cases) {
         const ArrayHandle input = standin::makeArray(vxDOUBLE_CLASS, c.dims);
         matrix::ArrayHandle slot;

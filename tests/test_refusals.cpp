@@ -24,7 +24,9 @@ struct Refusal {
     const char* reason;  // key for Cumfun and String rows, whole identifier for Host rows
 };
 
-ArrayHandle matrix3x2() { return makeFilled(vxDOUBLE_CLASS, {3, 2}, std::vector<double>(6, 1.0)); }
+ArrayHandle matrix3x2() {
+    return makeFilled(vxDOUBLE_CLASS, {3, 2}, std::vector<double>(6, 1.0));
+}
 
 template <class... Args>
 std::function<std::vector<ArrayHandle>()> data(Args... args) {
@@ -36,8 +38,12 @@ std::function<std::vector<ArrayHandle>()> data(Args... args) {
     };
 }
 
-std::function<ArrayHandle()> txt(std::u16string value) { return [value]() { return text(value); }; }
-std::function<ArrayHandle()> num(double value) { return [value]() { return scalar(value); }; }
+std::function<ArrayHandle()> txt(std::u16string value) {
+    return [value]() { return text(value); };
+}
+std::function<ArrayHandle()> num(double value) {
+    return [value]() { return scalar(value); };
+}
 std::function<ArrayHandle()> str(std::optional<std::u16string> value) {
     return [value]() { return standin::makeString({value}); };
 }
@@ -63,18 +69,36 @@ std::vector<Refusal> refusalTable() {
         {"dimension as string", data(str(u"1")), Source::Cumfun, "wrongFlag"},
         {"empty text", data(txt(u"")), Source::Cumfun, "wrongFlag"},
         {"empty string scalar", data(str(u"")), Source::Cumfun, "wrongFlag"},
-        {"0-by-0 char", data([] { return standin::makeChar(u"", {0, 0}); }), Source::Cumfun,
-         "wrongFlag"},
-        {"char column option", data(num(1), [] { return standin::makeChar(u"rev", {3, 1}); }),
+        {"0-by-0 char", data([] {
+             return standin::makeChar(u"", {0, 0});
+         }),
          Source::Cumfun, "wrongFlag"},
-        {"char matrix option", data(num(1), [] { return standin::makeChar(u"revrev", {2, 3}); }),
+        {"char column option",
+         data(num(1),
+              [] {
+                  return standin::makeChar(u"rev", {3, 1});
+              }),
          Source::Cumfun, "wrongFlag"},
-        {"two-element string option", data(num(1), [] { return standin::makeString({u"f", u"r"}); }),
+        {"char matrix option",
+         data(num(1),
+              [] {
+                  return standin::makeChar(u"revrev", {2, 3});
+              }),
+         Source::Cumfun, "wrongFlag"},
+        {"two-element string option",
+         data(num(1),
+              [] {
+                  return standin::makeString({u"f", u"r"});
+              }),
          Source::Cumfun, "wrongFlag"},
         // Only a text scalar is an option in second place; anything else there is a dimension.
-        {"char column second", data([] { return standin::makeChar(u"rev", {3, 1}); }),
+        {"char column second", data([] {
+             return standin::makeChar(u"rev", {3, 1});
+         }),
          Source::Host, kDim},
-        {"two-element string second", data([] { return standin::makeString({u"f", u"r"}); }),
+        {"two-element string second", data([] {
+             return standin::makeString({u"f", u"r"});
+         }),
          Source::Host, kDim},
         {"too long", data(txt(u"forwards")), Source::Cumfun, "wrongFlag"},
         {"no such word", data(txt(u"nan")), Source::Cumfun, "wrongFlag"},
@@ -93,7 +117,8 @@ std::vector<Refusal> refusalTable() {
          "MissingNotSupported"},
         {"three words, direction twice", data(txt(u"f"), txt(u"omitnan"), txt(u"R")),
          Source::Cumfun, "duplicateDirection"},
-        {"complex dimension", data(typed<std::complex<double>>(vxDOUBLE_CLASS, {1, 1}, {{2, 0}}, vxCOMPLEX)),
+        {"complex dimension",
+         data(typed<std::complex<double>>(vxDOUBLE_CLASS, {1, 1}, {{2, 0}}, vxCOMPLEX)),
          Source::Host, kDim},
         {"NaN dimension", data(num(std::numeric_limits<double>::quiet_NaN())), Source::Host, kDim},
         {"Inf dimension", data(num(std::numeric_limits<double>::infinity())), Source::Host, kDim},
@@ -103,13 +128,15 @@ std::vector<Refusal> refusalTable() {
         {"2^63 dimension", data(num(9223372036854775808.0)), Source::Host, kDim},
         {"empty dimension", data(typed<double>(vxDOUBLE_CLASS, {0, 0}, {})), Source::Host, kDim},
         {"two dimensions", data(typed<double>(vxDOUBLE_CLASS, {1, 2}, {1, 2})), Source::Host, kDim},
-        {"false dimension", data(typed<bool>(vxLOGICAL_CLASS, {1, 1}, {false})), Source::Host, kDim},
+        {"false dimension", data(typed<bool>(vxLOGICAL_CLASS, {1, 1}, {false})), Source::Host,
+         kDim},
         {"int8 -1 dimension", data(typed<signed char>(vxINT8_CLASS, {1, 1}, {-1})), Source::Host,
          kDim},
-        {"uint64 above 2^63-1", data(typed<unsigned long long>(vxUINT64_CLASS, {1, 1}, {1ULL << 63})),
-         Source::Host, kDim},
-        {"sparse zero dimension",
-         data([] { return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 1, 1, {0, 0}, {}, nullptr); }),
+        {"uint64 above 2^63-1",
+         data(typed<unsigned long long>(vxUINT64_CLASS, {1, 1}, {1ULL << 63})), Source::Host, kDim},
+        {"sparse zero dimension", data([] {
+             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 1, 1, {0, 0}, {}, nullptr);
+         }),
          Source::Host, kDim},
     };
     // The three non-numeric data rows replace the default data argument.
@@ -130,7 +157,8 @@ std::vector<Refusal> refusalTable() {
     };
     // Every complex integer class.
     for (int classId = vxINT8_CLASS; classId <= vxUINT64_CLASS; ++classId) {
-        rows.push_back({"complex integer data", [classId] {
+        rows.push_back({"complex integer data",
+                        [classId] {
                             std::vector<ArrayHandle> a;
                             a.push_back(standin::makeArray(static_cast<vxClassID>(classId), {2, 2},
                                                            vxCOMPLEX));
@@ -140,8 +168,8 @@ std::vector<Refusal> refusalTable() {
     }
     // Every duplicate pair, written in various abbreviations and cases.
     const std::vector<std::u16string> directions{u"forward", u"F", u"Rev", u"REVERSE"};
-    const std::vector<std::u16string> nanWords{u"omitnan", u"OmitM", u"i", u"includeMissing",
-                                               u"o", u"INCLUDEN"};
+    const std::vector<std::u16string> nanWords{u"omitnan",        u"OmitM", u"i",
+                                               u"includeMissing", u"o",     u"INCLUDEN"};
     for (const auto& first : directions) {
         for (const auto& second : directions) {
             rows.push_back({"duplicate direction", data(txt(first), txt(second)), Source::Cumfun,
@@ -160,7 +188,8 @@ std::vector<Refusal> refusalTable() {
 // The refusal's exception type, checked through the type the identifier's reason names.
 bool hasExceptionType(const std::exception& error, const std::string& reason) {
     using namespace Korvex;
-    if (reason == "wrongInput") return dynamic_cast<const HostException<cumfun::wrongInput>*>(&error);
+    if (reason == "wrongInput")
+        return dynamic_cast<const HostException<cumfun::wrongInput>*>(&error);
     if (reason == "complexIntegers")
         return dynamic_cast<const HostException<cumfun::complexIntegers>*>(&error);
     if (reason == "wrongFlag") return dynamic_cast<const HostException<cumfun::wrongFlag>*>(&error);
@@ -182,7 +211,8 @@ TEST(Refusals, EveryBadCallGetsItsIdentifierMessageIdTypeAndHookUse) {
             {
                 std::vector<ArrayHandle> arrays = row.args();
                 std::vector<const vxArray_tag*> args;
-                for (const auto& array : arrays) args.push_back(array.get());
+                for (const auto& array : arrays)
+                    args.push_back(array.get());
                 const long hooksBefore = standin::legacyHookCalls();
                 matrix::ArrayHandle slot = scalar(42);
                 vxArray_tag* const slotBefore = slot.get();
@@ -214,7 +244,8 @@ TEST(Refusals, EveryBadCallGetsItsIdentifierMessageIdTypeAndHookUse) {
                             break;
                     }
                     EXPECT_TRUE(msgId.args.empty());
-                    EXPECT_TRUE(hasExceptionType(dynamic_cast<const std::exception&>(error), reason));
+                    EXPECT_TRUE(
+                        hasExceptionType(dynamic_cast<const std::exception&>(error), reason));
                     EXPECT_STRNE(error.what(), "");
                     EXPECT_EQ(std::string(error.what()).find("Unknown"), std::string::npos);
                 }
@@ -234,10 +265,14 @@ struct ArityCase {
 
 TEST(Refusals, ArityIsCheckedOutputsFirst) {
     const ArityCase cases[] = {
-        {2, 0, "Korvex:TooManyOutputs"}, {2, 5, "Korvex:TooManyOutputs"},
-        {2, 1, "Korvex:TooManyOutputs"}, {1, 0, "Korvex:minrhs"},
-        {0, 0, "Korvex:minrhs"},         {1, 5, "Korvex:TooManyInputs"},
-        {0, 5, "Korvex:TooManyInputs"},  {0, 1, ""},
+        {2, 0, "Korvex:TooManyOutputs"},
+        {2, 5, "Korvex:TooManyOutputs"},
+        {2, 1, "Korvex:TooManyOutputs"},
+        {1, 0, "Korvex:minrhs"},
+        {0, 0, "Korvex:minrhs"},
+        {1, 5, "Korvex:TooManyInputs"},
+        {0, 5, "Korvex:TooManyInputs"},
+        {0, 1, ""},
         {1, 4, ""},
     };
     const ArrayHandle data = matrix3x2();

@@ -2,6 +2,7 @@
 // real parallelism, and the caller's floating-point settings reaching the workers.
 #include <gtest/gtest.h>
 
+#include <xmmintrin.h>
 #include <cfenv>
 #include <complex>
 #include <cstring>
@@ -9,7 +10,6 @@
 #include <random>
 #include <set>
 #include <thread>
-#include <xmmintrin.h>
 
 #include "driver/dispatch.hpp"
 #include "functors/minmax.hpp"
@@ -29,8 +29,8 @@ constexpr Layout kLayouts[] = {Layout::Contiguous, Layout::LastDim, Layout::Page
 
 struct Geometry {
     std::size_t dimLen;
-    std::size_t nvec;    // vectors (contiguous), rows (last dimension), or rows per page
-    std::size_t pages;   // page layout only
+    std::size_t nvec;   // vectors (contiguous), rows (last dimension), or rows per page
+    std::size_t pages;  // page layout only
     [[nodiscard]] std::size_t size() const { return dimLen * nvec * pages; }
 };
 
@@ -89,8 +89,8 @@ void expectSerialParallelInPlaceAgree(const Geometry& g) {
 }
 
 TEST(Traversal, SerialParallelAndInPlaceAgreeBitForBit) {
-    for (const Geometry g : {Geometry{1, 37, 3}, Geometry{7, 129, 5}, Geometry{33, 3, 17},
-                             Geometry{2, 300, 1}}) {
+    for (const Geometry g :
+         {Geometry{1, 37, 3}, Geometry{7, 129, 5}, Geometry{33, 3, 17}, Geometry{2, 300, 1}}) {
         expectSerialParallelInPlaceAgree<SumFtorFloat<double>, double>(g);
         expectSerialParallelInPlaceAgree<SumFtorFloat<float>, float>(g);
         expectSerialParallelInPlaceAgree<SumFtorInt<signed char>, signed char>(g);
@@ -146,7 +146,7 @@ TEST(Traversal, ParallelPathsRunOnSeveralThreads) {
         for (int attempt = 0; attempt < 20 && seen < 2; ++attempt) {
             gThreads.clear();
             runIn<ThreadRecordingSum>(layout, true, in.data(), out.data(), g,
-                                      layout == Layout::Page ? kPageTuning
+                                      layout == Layout::Page      ? kPageTuning
                                       : layout == Layout::LastDim ? kLastDimTuning
                                                                   : kContiguousTuning);
             seen = gThreads.size();

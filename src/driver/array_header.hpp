@@ -9,8 +9,7 @@
 namespace tzcumfun {
 
 inline vxClassID classOf(const vxArray_tag* array) {
-    return array->classId > vxFUNCTION_CLASS ? array->_get_class_id_non_trivial()
-                                             : array->classId;
+    return array->classId > vxFUNCTION_CLASS ? array->_get_class_id_non_trivial() : array->classId;
 }
 
 inline bool hasFlags(const vxArray_tag* array, std::uint32_t bits) {

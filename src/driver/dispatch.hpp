@@ -38,8 +38,8 @@ void runLayout(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag*
             return runCumMatrix(scan.forward, in, out, scan.dimLen, scan.nvec, kContiguousTuning,
                                 Ftor{});
         case LayoutMode::LastDim:
-            return runCumStrideMatrix(scan.forward, in, out, scan.dimLen, scan.nvec,
-                                      kLastDimTuning, Ftor{});
+            return runCumStrideMatrix(scan.forward, in, out, scan.dimLen, scan.nvec, kLastDimTuning,
+                                      Ftor{});
         case LayoutMode::Page:
             return runPageStrideMatrix(scan.forward, in, out, scan.stride, scan.dimLen,
                                        scan.nvec / scan.stride, kPageTuning, Ftor{});

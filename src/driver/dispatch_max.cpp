@@ -17,9 +17,9 @@ struct MaxTable {
 };
 
 template <>
-void cumDispatch<CumOp::Max>(std::uint8_t direction, const vxArray_tag* scanIn,
-                             vxArray_tag* result, std::size_t dimLen, std::size_t nvec,
-                             std::size_t stride, LayoutMode layout, std::uint8_t nanFlag) {
+void cumDispatch<CumOp::Max>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
+                             std::size_t dimLen, std::size_t nvec, std::size_t stride,
+                             LayoutMode layout, std::uint8_t nanFlag) {
     dispatchOperation<MaxTable>(direction, scanIn, result, dimLen, nvec, stride, layout, nanFlag);
 }
 

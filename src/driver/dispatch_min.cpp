@@ -17,9 +17,9 @@ struct MinTable {
 };
 
 template <>
-void cumDispatch<CumOp::Min>(std::uint8_t direction, const vxArray_tag* scanIn,
-                             vxArray_tag* result, std::size_t dimLen, std::size_t nvec,
-                             std::size_t stride, LayoutMode layout, std::uint8_t nanFlag) {
+void cumDispatch<CumOp::Min>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
+                             std::size_t dimLen, std::size_t nvec, std::size_t stride,
+                             LayoutMode layout, std::uint8_t nanFlag) {
     dispatchOperation<MinTable>(direction, scanIn, result, dimLen, nvec, stride, layout, nanFlag);
 }
 

@@ -17,9 +17,9 @@ struct SumTable {
 };
 
 template <>
-void cumDispatch<CumOp::Sum>(std::uint8_t direction, const vxArray_tag* scanIn,
-                             vxArray_tag* result, std::size_t dimLen, std::size_t nvec,
-                             std::size_t stride, LayoutMode layout, std::uint8_t nanFlag) {
+void cumDispatch<CumOp::Sum>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
+                             std::size_t dimLen, std::size_t nvec, std::size_t stride,
+                             LayoutMode layout, std::uint8_t nanFlag) {
     dispatchOperation<SumTable>(direction, scanIn, result, dimLen, nvec, stride, layout, nanFlag);
 }
 

@@ -16,9 +16,13 @@ using matrix::detail::noninlined::vx_array_api::vxFreeImagIfZero;
 using matrix::detail::noninlined::vx_array_api::vxIsEmpty;
 
 // Sums and products of logical data are double; minima and maxima keep logical.
-constexpr bool logicalBecomesDouble(CumOp op) { return op == CumOp::Sum || op == CumOp::Prod; }
+constexpr bool logicalBecomesDouble(CumOp op) {
+    return op == CumOp::Sum || op == CumOp::Prod;
+}
 
-ArrayHandle adopt(tzboost::intrusive_ptr<vxArray_tag> array) { return ArrayHandle(array.detach()); }
+ArrayHandle adopt(tzboost::intrusive_ptr<vxArray_tag> array) {
+    return ArrayHandle(array.detach());
+}
 
 void dispatch(CumOp op, std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
               std::size_t dimLen, std::size_t nvec, std::size_t stride, LayoutMode layout,
@@ -28,8 +32,8 @@ void dispatch(CumOp op, std::uint8_t direction, const vxArray_tag* scanIn, vxArr
             return cumDispatch<CumOp::Sum>(direction, scanIn, result, dimLen, nvec, stride, layout,
                                            nanFlag);
         case CumOp::Prod:
-            return cumDispatch<CumOp::Prod>(direction, scanIn, result, dimLen, nvec, stride,
-                                            layout, nanFlag);
+            return cumDispatch<CumOp::Prod>(direction, scanIn, result, dimLen, nvec, stride, layout,
+                                            nanFlag);
         case CumOp::Min:
             return cumDispatch<CumOp::Min>(direction, scanIn, result, dimLen, nvec, stride, layout,
                                            nanFlag);
@@ -62,8 +66,9 @@ void cumDriver(CumOp op, ArrayHandle* plhs, const vxArray_tag* input, std::size_
         return;
     }
 
-    const std::size_t stride = std::accumulate(dims.begin(), dims.begin() + std::min(workDim, ndims),
-                                               std::size_t{1}, std::multiplies<>());
+    const auto before = dims.first(std::min(workDim, ndims));
+    const std::size_t stride =
+        std::accumulate(before.begin(), before.end(), std::size_t{1}, std::multiplies<>());
     ArrayHandle result;
     const vxArray_tag* scanIn = input;
     const bool sparse = hasFlags(input, vx_flags::sparse);
@@ -77,7 +82,8 @@ void cumDriver(CumOp op, ArrayHandle* plhs, const vxArray_tag* input, std::size_
         }
         scanIn = result.get();
     } else if (toDouble) {
-        result = matrix::detail::do_create_uninitnumeric(ndims, dims.data(), vxDOUBLE_CLASS, vxREAL);
+        result =
+            matrix::detail::do_create_uninitnumeric(ndims, dims.data(), vxDOUBLE_CLASS, vxREAL);
     } else if (hasFlags(input, vx_flags::reusableTemp)) {
         // The host no longer needs this temporary: scanning into its shared data saves a buffer.
         result = matrix::detail::do_shared_copy(input);
@@ -89,7 +95,7 @@ void cumDriver(CumOp op, ArrayHandle* plhs, const vxArray_tag* input, std::size_
     const std::size_t numel =
         std::accumulate(dims.begin(), dims.end(), std::size_t{1}, std::multiplies<>());
     const std::size_t nvec = numel / dimLen;
-    const LayoutMode layout = stride <= 1              ? LayoutMode::Contiguous
+    const LayoutMode layout = stride <= 1            ? LayoutMode::Contiguous
                               : workDim + 1 == ndims ? LayoutMode::LastDim
                                                      : LayoutMode::Page;
     dispatch(op, direction, scanIn, result.get(), dimLen, nvec, stride, layout, nanFlag);

@@ -1,10 +1,10 @@
-// Complex magnitude (split-precision hypotenuse), phase (reduced-argument arc tangent) and the
-// ranking of equal magnitudes, each computed in the element's own precision.
+// Complex magnitude, phase and equal-magnitude ranking, each in the element's own precision.
 #include "functors/complex_order.hpp"
 
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -203,15 +203,13 @@ T phaseOf(T y, T x) {
     T angle;
     if (ay == 0) {
         angle = xNegative ? P::kPi : T(0);
-    } else if (ax == 0) {
-        angle = P::kHalfPi;
     } else if (ax == kInf) {
         if (ay == kInf) {
             angle = xNegative ? T(3) * P::kQuarterPi : P::kQuarterPi;
         } else {
             angle = xNegative ? P::kPi : T(0);
         }
-    } else if (ay == kInf) {
+    } else if (ax == 0 || ay == kInf) {
         angle = P::kHalfPi;
     } else {
         const auto exponentGap =

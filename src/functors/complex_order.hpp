@@ -1,5 +1,4 @@
-// Magnitude, phase and tie ranking that order complex values for the cumulative minimum and
-// maximum.
+// Magnitude, phase and tie ranking by which complex minima and maxima order their values.
 #pragma once
 
 #include <complex>

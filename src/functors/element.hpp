@@ -20,6 +20,8 @@ constexpr bool isNaN(const std::complex<T>& z) {
 }
 
 // The host stores logical values as one byte holding 0 or 1.
-constexpr double logicalValue(bool b) { return b ? 1.0 : 0.0; }
+constexpr double logicalValue(bool b) {
+    return b ? 1.0 : 0.0;
+}
 
 }  // namespace tzcumfun

@@ -1,5 +1,4 @@
-// Per-element rules of the cumulative minimum and maximum: floating, NaN-carrying, integer,
-// logical.
+// Per-element rules of the cumulative minimum and maximum: floating, integer and logical.
 #pragma once
 
 #include <complex>

@@ -32,7 +32,8 @@ constexpr std::array<OptionWord, 6> kOptionWords{{
 
 // ASCII lower-casing; the folding table has no entry above 127.
 char16_t foldAscii(char16_t unit) {
-    if (unit > 127) throw tzboost::enable_current_exception(foundation::ustring::CtypeInvalidCharacter());
+    if (unit > 127)
+        throw tzboost::enable_current_exception(foundation::ustring::CtypeInvalidCharacter());
     return (unit >= u'A' && unit <= u'Z') ? char16_t(unit - u'A' + u'a') : unit;
 }
 
@@ -66,13 +67,15 @@ std::u16string_view readScalarText(const vxArray_tag* arg) {
         raiseStringError<Korvex::string::MustBeStringScalarOrCharacterVector>(
             "MustBeStringScalarOrCharacterVector");
     }
-    if (strings[0].missing) raiseStringError<Korvex::string::MissingNotSupported>("MissingNotSupported");
+    if (strings[0].missing)
+        raiseStringError<Korvex::string::MissingNotSupported>("MissingNotSupported");
     return strings[0].text;
 }
 
 void parseCumOption(CumOp op, const vxArray_tag* arg, std::uint8_t& direction,
                     std::uint8_t& nanFlag, std::uint8_t& directionSeen, std::uint8_t& nanSeen) {
-    if (!Tessaly::String::isScalarText(arg, false, true)) raiseCumError<Korvex::cumfun::wrongFlag>(op);
+    if (!Tessaly::String::isScalarText(arg, false, true))
+        raiseCumError<Korvex::cumfun::wrongFlag>(op);
     const std::u16string_view text = readScalarText(arg);
     for (const OptionWord& option : kOptionWords) {
         if (!optionWordMatches(text, option.word, 1)) continue;
@@ -97,7 +100,8 @@ void parseCumArgs(CumOp op, int nrhs, const vxArray_tag** prhs, std::size_t& dim
     if (!hasFlags(data, vx_flags::numeric) && classId != vxLOGICAL_CLASS) {
         raiseCumError<Korvex::cumfun::wrongInput>(op);
     }
-    if (isIntegerClass(classId) && isComplex(data)) raiseCumError<Korvex::cumfun::complexIntegers>(op);
+    if (isIntegerClass(classId) && isComplex(data))
+        raiseCumError<Korvex::cumfun::complexIntegers>(op);
 
     int firstOption = 1;
     if (nrhs >= 2 && !Tessaly::String::isScalarText(prhs[1], false, true)) {

@@ -19,14 +19,14 @@ struct StringElement {
 };
 
 class StringArray {
-public:
+  public:
     explicit StringArray(std::vector<StringElement> elements) : elements_(std::move(elements)) {}
     [[nodiscard]] std::size_t getNumberOfElements() const { return elements_.size(); }
     [[nodiscard]] const StringElement& operator[](std::size_t index) const {
         return elements_[index];
     }
 
-private:
+  private:
     std::vector<StringElement> elements_;
 };
 

@@ -24,7 +24,7 @@ struct BaseMsgID {
 namespace foundation::core::except {
 
 class IException : public tzboost::exception_detail::clone_base, public tzboost::exception {
-public:
+  public:
     IException();
     IException(const IException& other);
     IException& operator=(const IException&) = delete;
@@ -32,12 +32,12 @@ public:
     // The catalog message of the exception, in UTF-8.
     virtual const char* what() const noexcept;
 
-private:
+  private:
     mutable std::string whatText_;
 };
 
 class IUserException : public IException {
-public:
+  public:
     virtual std::u16string convert_str(const std::string& text) const;
     virtual std::string convert_str(const std::u16string& text) const;
     virtual std::u16string ToUstringImpl() const;
@@ -46,7 +46,7 @@ public:
 };
 
 class IMsgIDException : public IUserException {
-public:
+  public:
     virtual std::u16string GetUnicodeMessageTxt() const;
     virtual const resource_core::BaseMsgID& GetMsgID() const = 0;
 
@@ -65,7 +65,7 @@ class Exception;
 // One exception type per reason; `Tag` is an empty class that only names the reason.
 template <class Tag>
 class Exception<Tag, std::exception, void> : public IMsgIDException, public std::exception {
-public:
+  public:
     Exception(const std::string& identifier, resource_core::BaseMsgID msgId)
         : msgId_(std::move(msgId)), identifier_(get_error_id(identifier)) {}
     explicit Exception(resource_core::BaseMsgID msgId)
@@ -86,7 +86,7 @@ public:
     std::string GetIdentifier() const override { return identifier_; }
     const resource_core::BaseMsgID& GetMsgID() const override { return msgId_; }
 
-private:
+  private:
     resource_core::BaseMsgID msgId_;
     std::string identifier_;
 };
@@ -99,7 +99,7 @@ class CtypeExceptionBase : public std::exception {};
 
 // Raised by character classification for a code unit outside ASCII.
 class CtypeInvalidCharacter : public CtypeExceptionBase {
-public:
+  public:
     const char* what() const noexcept override;
 };
 

@@ -8,7 +8,7 @@ namespace tzcumfun {
 // Scans `count` consecutive vectors of `dimLen` elements. The running value lives in a register
 // for the whole vector; the output is written, never read back.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t count,
                    Ftor ftor) {
     if (forward) {
@@ -39,9 +39,9 @@ void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std
 
 // Body of the parallel loop: a range of vector indices.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 class mapCumMatrix {
-public:
+  public:
     mapCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                  Ftor ftor)
         : forward_(forward), in_(in), out_(out), dimLen_(dimLen), nvec_(nvec), ftor_(ftor) {}
@@ -51,7 +51,7 @@ public:
                       dimLen_, vectors.size(), ftor_);
     }
 
-private:
+  private:
     bool forward_;
     const In* in_;
     Out* out_;
@@ -62,14 +62,15 @@ private:
 
 // Serial below `tuning.threshold` vectors, otherwise parallel over vectors.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void runCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                   const TuningPair& tuning, Ftor ftor) {
     if (nvec < tuning.threshold) {
         scanCumMatrix(forward, in, out, dimLen, nvec, ftor);
         return;
     }
-    runParallel(nvec, tuning.grain, mapCumMatrix<Ftor, In, Out>(forward, in, out, dimLen, nvec, ftor));
+    runParallel(nvec, tuning.grain,
+                mapCumMatrix<Ftor, In, Out>(forward, in, out, dimLen, nvec, ftor));
 }
 
 }  // namespace tzcumfun

@@ -19,10 +19,10 @@ namespace tzcumfun {
 // are pure, so a traversal may run them on any thread and with input and output aliased.
 template <class Ftor, class In, class Out>
 concept CumFunctor = std::is_empty_v<Ftor> && std::is_trivially_copyable_v<Ftor> &&
-                     requires(const Ftor ftor, const In x, const Out prev) {
-                         { ftor.init(x) } -> std::same_as<Out>;
-                         { ftor.combine(prev, x) } -> std::same_as<Out>;
-                     };
+    requires(const Ftor ftor, const In x, const Out prev) {
+    { ftor.init(x) } -> std::same_as<Out>;
+    { ftor.combine(prev, x) } -> std::same_as<Out>;
+};
 
 // When a traversal leaves the calling thread (`threshold`, in the unit its layout names) and the
 // smallest range oneTBB may split further (`grain`).

@@ -8,7 +8,7 @@ namespace tzcumfun {
 // Scans `count` consecutive pages; each page is a strided block whose width is the whole page.
 // Running values never cross a page boundary.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void scanPageStrideMatrix(bool forward, const In* in, Out* out, std::size_t stride,
                           std::size_t dimLen, std::size_t count, Ftor ftor) {
     const std::size_t pageSize = stride * dimLen;
@@ -27,12 +27,17 @@ void scanPageStrideMatrix(bool forward, const In* in, Out* out, std::size_t stri
 
 // Body of the parallel loop: a range of page indices. A page is never split.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 class mapPageStrideMatrix {
-public:
+  public:
     mapPageStrideMatrix(bool forward, const In* in, Out* out, std::size_t stride,
                         std::size_t dimLen, std::size_t pages, Ftor ftor)
-        : forward_(forward), in_(in), out_(out), stride_(stride), dimLen_(dimLen), pages_(pages),
+        : forward_(forward),
+          in_(in),
+          out_(out),
+          stride_(stride),
+          dimLen_(dimLen),
+          pages_(pages),
           ftor_(ftor) {}
 
     void operator()(const tbb::blocked_range<std::size_t>& pages) const {
@@ -41,7 +46,7 @@ public:
                              ftor_);
     }
 
-private:
+  private:
     bool forward_;
     const In* in_;
     Out* out_;
@@ -53,7 +58,7 @@ private:
 
 // Serial below `tuning.threshold` elements of the whole array, otherwise parallel over pages.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void runPageStrideMatrix(bool forward, const In* in, Out* out, std::size_t stride,
                          std::size_t dimLen, std::size_t pages, const TuningPair& tuning,
                          Ftor ftor) {

@@ -12,7 +12,8 @@ namespace tzcumfun {
 template <class Ftor, class In, class Out>
 inline void initSlice(const In* in, Out* out, std::size_t width, Ftor ftor) {
 #pragma GCC ivdep
-    for (std::size_t row = 0; row < width; ++row) out[row] = ftor.init(in[row]);
+    for (std::size_t row = 0; row < width; ++row)
+        out[row] = ftor.init(in[row]);
 }
 
 // Asks for the next slice's input while the current one is combined: slices lie far apart, so
@@ -20,19 +21,21 @@ inline void initSlice(const In* in, Out* out, std::size_t width, Ftor ftor) {
 template <class In>
 inline void prefetchSlice(const In* in, std::size_t width) {
     constexpr std::size_t kLine = 64 / sizeof(In) == 0 ? 1 : 64 / sizeof(In);
-    for (std::size_t row = 0; row < width; row += kLine) __builtin_prefetch(in + row);
+    for (std::size_t row = 0; row < width; row += kLine)
+        __builtin_prefetch(in + row);
 }
 
 template <class Ftor, class In, class Out>
 inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
 #pragma GCC ivdep
-    for (std::size_t row = 0; row < width; ++row) out[row] = ftor.combine(prev[row], in[row]);
+    for (std::size_t row = 0; row < width; ++row)
+        out[row] = ftor.combine(prev[row], in[row]);
 }
 
 // Scans a block of `count` adjacent rows through `dimLen` slices lying `sliceDist` apart. A
 // row's running value is the output element of the slice visited before.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void scanCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t count,
                          std::size_t dimLen, std::size_t sliceDist, Ftor ftor) {
     if (forward) {
@@ -48,16 +51,16 @@ void scanCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t count
     initSlice(in + last * sliceDist, out + last * sliceDist, count, ftor);
     for (std::size_t slice = last; slice-- > 0;) {
         if (slice > 0) prefetchSlice(in + (slice - 1) * sliceDist, count);
-        combineSlice(out + (slice + 1) * sliceDist, in + slice * sliceDist,
-                     out + slice * sliceDist, count, ftor);
+        combineSlice(out + (slice + 1) * sliceDist, in + slice * sliceDist, out + slice * sliceDist,
+                     count, ftor);
     }
 }
 
 // Body of the parallel loop: a range of row indices; `nvec` rows is also the slice distance.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 class mapCumStrideMatrix {
-public:
+  public:
     mapCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                        Ftor ftor)
         : forward_(forward), in_(in), out_(out), dimLen_(dimLen), nvec_(nvec), ftor_(ftor) {}
@@ -67,7 +70,7 @@ public:
                             nvec_, ftor_);
     }
 
-private:
+  private:
     bool forward_;
     const In* in_;
     Out* out_;
@@ -78,7 +81,7 @@ private:
 
 // Serial below `tuning.threshold` rows, otherwise parallel over blocks of adjacent rows.
 template <class Ftor, class In, class Out>
-    requires CumFunctor<Ftor, In, Out>
+requires CumFunctor<Ftor, In, Out>
 void runCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                         const TuningPair& tuning, Ftor ftor) {
     if (nvec < tuning.threshold) {

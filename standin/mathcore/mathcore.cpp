@@ -49,20 +49,36 @@ std::size_t mathcoreGetDimArg(const vxArray_tag* arg) {
                classId == vxINT32_CLASS) {
         long long signedValue = 0;
         switch (classId) {
-            case vxINT8_CLASS: signedValue = *static_cast<const signed char*>(elem); break;
-            case vxINT16_CLASS: signedValue = *static_cast<const short*>(elem); break;
-            case vxINT32_CLASS: signedValue = *static_cast<const int*>(elem); break;
-            default: signedValue = *static_cast<const long long*>(elem); break;
+            case vxINT8_CLASS:
+                signedValue = static_cast<long long>(*static_cast<const signed char*>(elem));
+                break;
+            case vxINT16_CLASS:
+                signedValue = *static_cast<const short*>(elem);
+                break;
+            case vxINT32_CLASS:
+                signedValue = *static_cast<const int*>(elem);
+                break;
+            default:
+                signedValue = *static_cast<const long long*>(elem);
+                break;
         }
         if (signedValue < 1) refuseDimension();
         value = static_cast<unsigned long long>(signedValue);
     } else {
         switch (classId) {
             case vxLOGICAL_CLASS:
-            case vxUINT8_CLASS: value = *static_cast<const unsigned char*>(elem); break;
-            case vxUINT16_CLASS: value = *static_cast<const unsigned short*>(elem); break;
-            case vxUINT32_CLASS: value = *static_cast<const unsigned int*>(elem); break;
-            default: value = *static_cast<const unsigned long long*>(elem); break;
+            case vxUINT8_CLASS:
+                value = *static_cast<const unsigned char*>(elem);
+                break;
+            case vxUINT16_CLASS:
+                value = *static_cast<const unsigned short*>(elem);
+                break;
+            case vxUINT32_CLASS:
+                value = *static_cast<const unsigned int*>(elem);
+                break;
+            default:
+                value = *static_cast<const unsigned long long*>(elem);
+                break;
         }
         if (value < 1 || value > kLargest) refuseDimension();
     }

@@ -6,7 +6,9 @@
 
 namespace Tessaly::String {
 
-bool isString(const vxArray_tag* arg) { return standin::classOf(arg) == standin::kStringClass; }
+bool isString(const vxArray_tag* arg) {
+    return standin::classOf(arg) == standin::kStringClass;
+}
 
 bool isScalarText(const vxArray_tag* arg, bool /*allowCellText*/, bool allowStringScalar) {
     if (standin::classOf(arg) == vxCHAR_CLASS) {

@@ -85,7 +85,8 @@ std::string toUtf8(const std::u16string& text) {
 
 std::u16string catalogMessage(const resource_core::BaseMsgID& msgId) {
     const auto found = catalog().find({msgId.catalog, msgId.key});
-    if (found == catalog().end()) return toUtf16("Unknown message " + msgId.catalog + ":" + msgId.key);
+    if (found == catalog().end())
+        return toUtf16("Unknown message " + msgId.catalog + ":" + msgId.key);
     return toUtf16(found->second);
 }
 
@@ -106,8 +107,12 @@ const char* IException::what() const noexcept {
     return whatText_.c_str();
 }
 
-std::u16string IUserException::convert_str(const std::string& text) const { return toUtf16(text); }
-std::string IUserException::convert_str(const std::u16string& text) const { return toUtf8(text); }
+std::u16string IUserException::convert_str(const std::string& text) const {
+    return toUtf16(text);
+}
+std::string IUserException::convert_str(const std::u16string& text) const {
+    return toUtf8(text);
+}
 
 std::u16string IUserException::ToUstringImpl() const {
     if (const auto* withId = dynamic_cast<const IMsgIDException*>(this)) {
@@ -116,9 +121,13 @@ std::u16string IUserException::ToUstringImpl() const {
     return toUtf16(GetIdentifier());
 }
 
-std::u16string IMsgIDException::GetUnicodeMessageTxt() const { return catalogMessage(GetMsgID()); }
+std::u16string IMsgIDException::GetUnicodeMessageTxt() const {
+    return catalogMessage(GetMsgID());
+}
 
-std::string IMsgIDException::get_error_id(const std::string& identifier) { return identifier; }
+std::string IMsgIDException::get_error_id(const std::string& identifier) {
+    return identifier;
+}
 
 std::string IMsgIDException::get_error_id(const resource_core::BaseMsgID& msgId) {
     return msgId.catalog + ":" + msgId.key;
@@ -128,6 +137,8 @@ std::string IMsgIDException::get_error_id(const resource_core::BaseMsgID& msgId)
 
 namespace foundation::ustring {
 
-const char* CtypeInvalidCharacter::what() const noexcept { return "Invalid character error."; }
+const char* CtypeInvalidCharacter::what() const noexcept {
+    return "Invalid character error.";
+}
 
 }  // namespace foundation::ustring

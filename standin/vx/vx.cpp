@@ -69,8 +69,10 @@ bool isNumericClass(vxClassID classId) {
 }
 
 Dims canonicalDims(Dims dims) {
-    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
-    while (dims.size() < 2) dims.push_back(dims.empty() ? 0 : 1);
+    while (dims.size() > 2 && dims.back() == 1)
+        dims.pop_back();
+    while (dims.size() < 2)
+        dims.push_back(dims.empty() ? 0 : 1);
     return dims;
 }
 
@@ -200,8 +202,7 @@ ArrayHandle makeArray(vxClassID classId, const Dims& dims, vxComplexity complexi
     return detail::makeHeader(std::move(priv), false);
 }
 
-ArrayHandle makeBorrowed(vxClassID classId, const Dims& dims, vxComplexity complexity,
-                         void* data) {
+ArrayHandle makeBorrowed(vxClassID classId, const Dims& dims, vxComplexity complexity, void* data) {
     auto priv = newPrivate(classId, complexity, dims);
     priv->buffer = std::shared_ptr<void>(data, [](void*) {});
     priv->foreign = true;
@@ -227,8 +228,7 @@ ArrayHandle makeChar(std::u16string_view text, const Dims& dims) {
     return array;
 }
 
-ArrayHandle makeString(const std::vector<std::optional<std::u16string>>& values,
-                       const Dims& dims) {
+ArrayHandle makeString(const std::vector<std::optional<std::u16string>>& values, const Dims& dims) {
     std::vector<Tessaly::String::StringElement> elements;
     elements.reserve(values.size());
     for (const auto& value : values) {
@@ -239,9 +239,13 @@ ArrayHandle makeString(const std::vector<std::optional<std::u16string>>& values,
     return detail::makeHeader(std::move(priv), false);
 }
 
-void markReusableTemporary(vxArray_tag* array) { array->flags |= vx_flags::reusableTemp; }
+void markReusableTemporary(vxArray_tag* array) {
+    array->flags |= vx_flags::reusableTemp;
+}
 
-void storeClassIdIndirectly(vxArray_tag* array) { array->classId = static_cast<vxClassID>(0x7fff); }
+void storeClassIdIndirectly(vxArray_tag* array) {
+    array->classId = static_cast<vxClassID>(0x7fff);
+}
 
 void deferDimensions(vxArray_tag* array) {
     array->flags = (array->flags | vx_flags::opaqueDims) & ~vx_flags::inlineDims;
@@ -249,11 +253,21 @@ void deferDimensions(vxArray_tag* array) {
     array->dimList.lengths = nullptr;
 }
 
-vxClassID classOf(const vxArray_tag* array) { return privateOf(array).classId; }
-bool isComplex(const vxArray_tag* array) { return privateOf(array).complexity == vxCOMPLEX; }
-bool isSparse(const vxArray_tag* array) { return (array->flags & vx_flags::sparse) != 0; }
-Dims dimsOf(const vxArray_tag* array) { return privateOf(array).dims; }
-std::size_t numel(const vxArray_tag* array) { return product(privateOf(array).dims); }
+vxClassID classOf(const vxArray_tag* array) {
+    return privateOf(array).classId;
+}
+bool isComplex(const vxArray_tag* array) {
+    return privateOf(array).complexity == vxCOMPLEX;
+}
+bool isSparse(const vxArray_tag* array) {
+    return (array->flags & vx_flags::sparse) != 0;
+}
+Dims dimsOf(const vxArray_tag* array) {
+    return privateOf(array).dims;
+}
+std::size_t numel(const vxArray_tag* array) {
+    return product(privateOf(array).dims);
+}
 
 SparseParts sparseOf(const vxArray_tag* array) {
     const HostPrivate& priv = privateOf(array);
@@ -269,21 +283,31 @@ bool ownsDataAlone(const vxArray_tag* array) {
     return !priv.foreign && priv.buffer.use_count() <= 1;
 }
 
-long liveArrays() { return gLiveArrays.load(); }
-long legacyHookCalls() { return gLegacyCalls.load(); }
+long liveArrays() {
+    return gLiveArrays.load();
+}
+long legacyHookCalls() {
+    return gLegacyCalls.load();
+}
 std::string lastLegacyIdentifier() {
     const std::lock_guard<std::mutex> lock(gLegacyMutex);
     return gLastLegacyIdentifier;
 }
-void failAfter(long n) { gFaultCountdown.store(n); }
-long faultCountdown() { return gFaultCountdown.load(); }
+void failAfter(long n) {
+    gFaultCountdown.store(n);
+}
+long faultCountdown() {
+    return gFaultCountdown.load();
+}
 
 }  // namespace standin
 
 using standin::detail::HostPrivate;
 using standin::detail::privateOf;
 
-vxClassID vxArray_tag::_get_class_id_non_trivial() const { return privateOf(this).classId; }
+vxClassID vxArray_tag::_get_class_id_non_trivial() const {
+    return privateOf(this).classId;
+}
 
 void vxArray_tag::_complete_opaque_dimensions() const {
     const std::lock_guard<std::mutex> lock(standin::gDimsMutex);
@@ -305,7 +329,9 @@ void intrusive_ptr_add_ref(vxArray_tag* array) {
     std::atomic_ref<std::uint32_t>(array->extraOwners).fetch_add(1);
 }
 
-void intrusive_ptr_release(vxArray_tag* array) { standin::releaseOwner(array); }
+void intrusive_ptr_release(vxArray_tag* array) {
+    standin::releaseOwner(array);
+}
 
 namespace matrix {
 
@@ -321,9 +347,15 @@ void detail::vxDestroy_deleter::operator()(vxArray_tag* array) const noexcept {
 
 namespace detail {
 
-void error_maxlhs() { standin::throwHostError<matrix::error::TooManyOutputs>("Korvex", "TooManyOutputs"); }
-void error_maxrhs() { standin::throwHostError<matrix::error::TooManyInputs>("Korvex", "TooManyInputs"); }
-void error_minrhs() { standin::throwHostError<matrix::error::minrhs>("Korvex", "minrhs"); }
+void error_maxlhs() {
+    standin::throwHostError<matrix::error::TooManyOutputs>("Korvex", "TooManyOutputs");
+}
+void error_maxrhs() {
+    standin::throwHostError<matrix::error::TooManyInputs>("Korvex", "TooManyInputs");
+}
+void error_minrhs() {
+    standin::throwHostError<matrix::error::minrhs>("Korvex", "minrhs");
+}
 
 ArrayHandle do_shared_copy(const vxArray_tag* array) {
     standin::countFaultStep();
@@ -349,14 +381,16 @@ void do_legacy_vx_error(const foundation::core::except::IUserException& error) {
 
 namespace noninlined::vx_array_api {
 
-bool vxIsEmpty(const vxArray_tag* array) { return standin::numel(array) == 0; }
+bool vxIsEmpty(const vxArray_tag* array) {
+    return standin::numel(array) == 0;
+}
 
 void vxFreeImagIfZero(vxArray_tag* array) {
     HostPrivate& priv = privateOf(array);
     if (priv.complexity != vxCOMPLEX) return;
     standin::countFaultStep();
-    const std::size_t count = standin::isSparse(array) ? priv.rowIndices->size()
-                                                       : standin::numel(array);
+    const std::size_t count =
+        standin::isSparse(array) ? priv.rowIndices->size() : standin::numel(array);
     const std::size_t part = standin::elementBytes(priv.classId, vxREAL);
     const auto* bytes = static_cast<const unsigned char*>(priv.buffer.get());
     for (std::size_t elem = 0; elem < count; ++elem) {
@@ -446,8 +480,8 @@ ArrayHandle convert_to_sparse_if_needed(ArrayHandle array) {
     for (std::size_t col = 0; col < cols; ++col) {
         for (std::size_t row = 0; row < rows; ++row) {
             const unsigned char* elem = in + (col * rows + row) * part;
-            const bool zero = isZeroPart(elem) &&
-                              (source.complexity == vxREAL || isZeroPart(elem + part / 2));
+            const bool zero =
+                isZeroPart(elem) && (source.complexity == vxREAL || isZeroPart(elem + part / 2));
             if (zero) continue;
             rowIndices.push_back(row);
             values.insert(values.end(), elem, elem + part);
