@@ -19,9 +19,10 @@ constexpr bool isNaN(const std::complex<T>& z) {
     return isNaN(z.real()) || isNaN(z.imag());
 }
 
-// The host stores logical values as one byte holding 0 or 1.
+// The host stores logical values as one byte holding 0 or 1. The conversion is arithmetic: a
+// select on the byte would become a branch on data in the element loop.
 constexpr double logicalValue(bool b) {
-    return b ? 1.0 : 0.0;
+    return static_cast<double>(b);
 }
 
 }  // namespace tzcumfun

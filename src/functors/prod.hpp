@@ -99,10 +99,11 @@ struct ProdFtorInt {
             // The product fits exactly when its upper half only repeats the sign bit of the lower.
             const auto hi = static_cast<std::int64_t>(product >> 64);
             const auto lo = static_cast<std::uint64_t>(product);
-            const bool loNegative = (lo >> 63) != 0;
-            if (hi == 0) return loNegative ? kMax : static_cast<T>(lo);
-            if (hi == -1) return loNegative ? static_cast<T>(lo) : kMin;
-            return hi > 0 ? kMax : kMin;
+            // hi 0 with lo's top bit clear, or hi -1 with it set; any other pair saturates
+            // towards the sign of hi. Written as selects: the signs are data, not branches.
+            const bool fits = hi == (static_cast<std::int64_t>(lo) >> 63);
+            const T limit = hi < 0 ? kMin : kMax;
+            return fits ? static_cast<T>(lo) : limit;
         } else if constexpr (sizeof(T) == 8) {
             return (product >> 64) != 0 ? kMax : static_cast<T>(product);
         } else {
