@@ -136,42 +136,6 @@ std::size_t prefixSurvivor(const std::vector<T>& visited, std::size_t end, bool 
     return carryNaN && firstNaN ? *firstNaN : best.value_or(0);
 }
 
-TYPED_TEST(MinMaxFloatTest, RandomRealSequencesBothDirections) {
-    using T = TypeParam;
-    constexpr T inf = std::numeric_limits<T>::infinity();
-    const std::vector<T> pool = {nanWithPayload<T>(1, false),
-                                 nanWithPayload<T>(2, true),
-                                 nanWithPayload<T>(3, false),
-                                 -T(0),
-                                 T(0),
-                                 T(-1),
-                                 T(1),
-                                 T(2),
-                                 -inf,
-                                 inf,
-                                 std::numeric_limits<T>::denorm_min()};
-    std::mt19937_64 rng(42);
-    for (int trial = 0; trial < 4000; ++trial) {
-        std::vector<T> in(1 + rng() % 7);
-        for (T& v : in)
-            v = pool[rng() % pool.size()];
-        for (const bool forward : {true, false}) {
-            const std::vector<T> visited = forward ? in : std::vector<T>(in.rbegin(), in.rend());
-            for (int which = 0; which < 4; ++which) {
-                const std::vector<T> out = scanFloat<T>(which, in, forward);
-                for (std::size_t step = 0; step < in.size(); ++step) {
-                    const std::size_t survivor =
-                        prefixSurvivor(visited, step + 1, which < 2, which % 2 == 1);
-                    ASSERT_TRUE(
-                        sameBits(out[forward ? step : in.size() - 1 - step], visited[survivor]))
-                        << "functor " << which << (forward ? " forward" : " reverse") << ", trial "
-                        << trial << ", step " << step;
-                }
-            }
-        }
-    }
-}
-
 template <class T>
 class MinMaxIntTest : public ::testing::Test {};
 using Integers = ::testing::Types<signed char, unsigned char, short, unsigned short, int,
