@@ -227,8 +227,10 @@ py::array denseResult(matrix::ArrayHandle result, const std::vector<const vxArra
         return copy;
     }
     void* const data = result->data;
-    py::capsule owner(result.release(),
+    // The capsule takes the array over only once it exists, so a failure to make it loses nothing.
+    py::capsule owner(result.get(),
                       [](void* array) { matrix::ArrayHandle(static_cast<vxArray_tag*>(array)); });
+    (void)result.release();
     return {dtype, outShape, strides, data, owner};
 }
 

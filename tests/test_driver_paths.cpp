@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "host_support.hpp"
 
@@ -16,10 +17,6 @@ using namespace testing_support;
 using tzcumfun::CumOp;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<ArrayHandle> owned(std::vector<ArrayHandle> arrays) {
-    return arrays;
-}
 
 CallOutcome run(CumOp op, const std::vector<const vxArray_tag*>& args) {
     return callGateway(gatewayOf(op), 1, args);
@@ -326,6 +323,31 @@ TEST(DriverPaths, HeaderStatesAreResolvedAndTemporariesScannedInPlace) {
         EXPECT_TRUE(standin::sharesData(inPlace.result.get(), temp.get()));
         EXPECT_EQ(valuesOf<double>(inPlace.result.get()), valuesOf<double>(expected.result.get()));
         EXPECT_FALSE(standin::sharesData(expected.result.get(), plain.get()));
+    }
+}
+
+// Host threads calling at once on one shared input, whose header the first reader has the host
+// complete, all get the single-threaded result.
+TEST(DriverPaths, ConcurrentCallsOnASharedInputAgree) {
+    std::vector<double> values(300 * 40);
+    for (std::size_t at = 0; at < values.size(); ++at)
+        values[at] = static_cast<double>(at % 7);
+    const ArrayHandle plain = makeFilled(vxDOUBLE_CLASS, {300, 40}, values);
+    const ArrayHandle shared = makeFilled(vxDOUBLE_CLASS, {300, 40}, values);
+    standin::storeClassIdIndirectly(shared.get());
+    standin::deferDimensions(shared.get());
+    for (const CumOp op : kAllOps) {
+        const CallOutcome expected = run(op, {plain.get()});
+        std::vector<std::vector<double>> results(4);
+        std::vector<std::thread> threads;
+        for (auto& result : results) {
+            threads.emplace_back(
+                [&] { result = valuesOf<double>(run(op, {shared.get()}).result.get()); });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        for (const auto& result : results)
+            EXPECT_EQ(result, valuesOf<double>(expected.result.get()));
     }
 }
 

@@ -121,6 +121,11 @@ def test_byte_swapped_and_strided_inputs_are_read_correctly():
     base = np.arange(24.0).reshape(4, 6)
     for a in (base.astype(">f8"), base[::2, 1::2], base.T, np.asfortranarray(base)[:, ::3]):
         np.testing.assert_array_equal(tz.cumsum(a, 2), np.cumsum(a, axis=1))
+    # A bool array over arbitrary bytes: every non-zero byte is true, on every path.
+    odd = np.frombuffer(bytes([2, 0, 3, 1]), dtype=bool)
+    np.testing.assert_array_equal(tz.cumsum(odd), [1, 1, 2, 3])
+    np.testing.assert_array_equal(tz.cumsum(odd.reshape(2, 2, order="F"), 3), [[1, 1], [0, 1]])
+    assert tz.cummax(odd).view(np.uint8).tolist() == [1, 1, 1, 1]
 
 
 @pytest.mark.parametrize("kind", [sp.csc_matrix, sp.csr_matrix, sp.csc_array, sp.coo_array])

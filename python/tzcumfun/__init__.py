@@ -126,10 +126,15 @@ def _text_array(elements: np.ndarray):
 def _fortran(array: np.ndarray) -> np.ndarray:
     global _copies
     flags = array.flags
-    if flags.f_contiguous and flags.aligned and array.dtype.isnative:
+    # The host's logical bytes hold 0 or 1, while a NumPy bool array made from a buffer or a view
+    # may hold any byte; such an array goes over as a normalised copy.
+    odd_bools = array.dtype.kind == "b" and array.size > 0 and array.view(np.uint8).max() > 1
+    if flags.f_contiguous and flags.aligned and array.dtype.isnative and not odd_bools:
         return array
     with _copy_lock:
         _copies += 1
+    if odd_bools:
+        return np.asfortranarray(array.view(np.uint8) != 0)
     return np.array(array, dtype=array.dtype.newbyteorder("="), order="F")
 
 

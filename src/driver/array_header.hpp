@@ -12,8 +12,10 @@ inline vxClassID classOf(const vxArray_tag* array) {
     return array->classId > vxFUNCTION_CLASS ? array->_get_class_id_non_trivial() : array->classId;
 }
 
+// Several host threads may read one input while one of them has the host complete its deferred
+// dimensions, which rewrites the flags word; the acquire load pairs with the host's release.
 inline bool hasFlags(const vxArray_tag* array, std::uint32_t bits) {
-    return (array->flags & bits) == bits;
+    return (__atomic_load_n(&array->flags, __ATOMIC_ACQUIRE) & bits) == bits;
 }
 
 // Complex needs the numeric bit too: the complex bit alone means nothing on other classes.

@@ -41,6 +41,7 @@ void runLayout(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag*
             return runCumStrideMatrix(scan.forward, in, out, scan.dimLen, scan.nvec, kLastDimTuning,
                                       Ftor{});
         case LayoutMode::Page:
+        default:
             return runPageStrideMatrix(scan.forward, in, out, scan.stride, scan.dimLen,
                                        scan.nvec / scan.stride, kPageTuning, Ftor{});
     }

@@ -311,18 +311,21 @@ vxClassID vxArray_tag::_get_class_id_non_trivial() const {
 
 void vxArray_tag::_complete_opaque_dimensions() const {
     const std::lock_guard<std::mutex> lock(standin::gDimsMutex);
-    if ((flags & vx_flags::opaqueDims) == 0) return;
+    std::atomic_ref<const std::uint32_t> published(flags);
+    if ((published.load(std::memory_order_acquire) & vx_flags::opaqueDims) == 0) return;
     auto* self = const_cast<vxArray_tag*>(this);
     const auto& dims = privateOf(this).dims;
+    std::uint32_t completed = flags & ~vx_flags::opaqueDims;
     if (dims.size() == 2) {
         self->inlineDims[0] = dims[0];
         self->inlineDims[1] = dims[1];
-        self->flags |= vx_flags::inlineDims;
+        completed |= vx_flags::inlineDims;
     } else {
         self->dimList.count = dims.size();
         self->dimList.lengths = const_cast<std::size_t*>(dims.data());
     }
-    self->flags &= ~vx_flags::opaqueDims;
+    // Readers that see the flag cleared must also see the dimensions written above.
+    std::atomic_ref<std::uint32_t>(self->flags).store(completed, std::memory_order_release);
 }
 
 void intrusive_ptr_add_ref(vxArray_tag* array) {
