@@ -260,7 +260,9 @@ bool isComplex(const vxArray_tag* array) {
     return privateOf(array).complexity == vxCOMPLEX;
 }
 bool isSparse(const vxArray_tag* array) {
-    return (array->flags & vx_flags::sparse) != 0;
+    // Other threads may be completing the header's dimensions, which rewrites the flags word.
+    return (std::atomic_ref<const std::uint32_t>(array->flags).load(std::memory_order_acquire) &
+            vx_flags::sparse) != 0;
 }
 Dims dimsOf(const vxArray_tag* array) {
     return privateOf(array).dims;
@@ -362,7 +364,7 @@ void error_minrhs() {
 
 ArrayHandle do_shared_copy(const vxArray_tag* array) {
     standin::countFaultStep();
-    if ((array->flags & vx_flags::opaqueDims) != 0) array->_complete_opaque_dimensions();
+    array->_complete_opaque_dimensions();
     auto priv = std::make_unique<HostPrivate>(privateOf(array));
     return standin::detail::makeHeader(std::move(priv), standin::isSparse(array));
 }
