@@ -117,6 +117,19 @@ def test_complex_ordering_and_real_results():
     assert tz.cumsum(np.array([1 + 0j, 2])).dtype == np.float64
 
 
+def tz_axis_error():
+    return getattr(getattr(np, "exceptions", np), "AxisError", ValueError)
+
+
+def test_axes_name_the_arrays_own_axes():
+    v = np.array([1.0, 2.0, 3.0])
+    for axis in (0, -1):
+        np.testing.assert_array_equal(tz.cumsum(v, axis=axis), [1, 3, 6])
+    M = np.asfortranarray(np.arange(6.0).reshape(2, 3))
+    np.testing.assert_array_equal(tz.cumsum(M, axis=-1), np.cumsum(M, axis=1))
+    np.testing.assert_array_equal(tz.cumsum(M, axis=-2), np.cumsum(M, axis=0))
+
+
 def test_byte_swapped_and_strided_inputs_are_read_correctly():
     base = np.arange(24.0).reshape(4, 6)
     for a in (base.astype(">f8"), base[::2, 1::2], base.T, np.asfortranarray(base)[:, ::3]):
@@ -215,6 +228,7 @@ def test_raw_call_results():
         (lambda: tz.cumsum(M, "reverse", nan="omit"), TypeError, "not both"),
         (lambda: tz.cumsum(M, axis=1.0), TypeError, "float"),
         (lambda: tz.cumsum(M, axis=True), TypeError, "bool"),
+        (lambda: tz.cumsum(M, axis=-3), tz_axis_error(), "out of bounds"),
         (lambda: tz.cumsum(M, reverse="yes"), TypeError, "bool"),
         (lambda: tz.cumsum(M, nan="omitnan"), ValueError, "omitnan"),
         (lambda: string([1]), TypeError, "str"),

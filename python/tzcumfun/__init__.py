@@ -221,12 +221,27 @@ def _invoke(name: str, nargout: int, args: tuple):
     return result
 
 
-def _keyword_arguments(axis, reverse, nan) -> list:
+def _host_dimension(axis, ndim: int) -> int:
+    # An axis names one of A's own axes, as in NumPy: negative ones count from the end, and the
+    # only axis of a 1-D array, a 1-by-n row for the host, is the host's dimension 2. Past the
+    # last axis the host's rule holds: a dimension beyond the last is a singleton.
+    if isinstance(axis, (bool, np.bool_)):
+        raise TypeError("axis must be an integer, not bool")
+    axis = operator.index(axis)
+    if axis < 0:
+        if axis < -max(ndim, 1):
+            raise _AxisError(f"axis {axis} is out of bounds for array of dimension {ndim}")
+        axis += max(ndim, 1)
+    return 2 if ndim == 1 and axis == 0 else axis + 1
+
+
+_AxisError = getattr(getattr(np, "exceptions", np), "AxisError", ValueError)
+
+
+def _keyword_arguments(axis, reverse, nan, ndim: int) -> list:
     words = []
     if axis is not None:
-        if isinstance(axis, (bool, np.bool_)):
-            raise TypeError("axis must be an integer, not bool")
-        dimension = operator.index(axis) + 1
+        dimension = _host_dimension(axis, ndim)
         # Exact as int64 where it fits; beyond that, a double the host refuses as too large.
         words.append(np.int64(dimension) if -(2**63) <= dimension < 2**63 else float(dimension))
     if reverse is not None:
@@ -247,7 +262,8 @@ def _cumulative(name: str, A, args: tuple, axis, reverse, nan):
                 f"{name}() takes either the host's arguments (dim, option words) or the "
                 "keywords axis, reverse and nan, not both"
             )
-        args = tuple(_keyword_arguments(axis, reverse, nan))
+        ndim = 2 if _sparse_module(A) is not None else np.ndim(A)
+        args = tuple(_keyword_arguments(axis, reverse, nan, ndim))
     return _invoke(name, 1, (A, *args))
 
 
@@ -257,10 +273,10 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None):
     ``args`` is the host's form: an optional dimension (counted from 1), then option words
     ``"forward"``/``"reverse"`` and ``"includenan"``/``"omitnan"`` (or ``"includemissing"``/
     ``"omitmissing"``), abbreviable and in any case. The keywords ``axis`` (0-based: axis k is
-    dimension k+1), ``reverse`` (bool) and ``nan`` (``"include"`` or ``"omit"``) say the same in
-    NumPy's terms and cannot be mixed with ``args``. The default scans the first dimension whose
-    length is not 1, which for a 1-D array is the array itself; ``axis=0`` on a 1-D array is the
-    row's first dimension, of length 1.
+    dimension k+1; negative axes count from the end, and a 1-D array's only axis is the row it
+    forms), ``reverse`` (bool) and ``nan`` (``"include"`` or ``"omit"``) say the same in NumPy's
+    terms and cannot be mixed with ``args``. The default scans the first dimension whose length
+    is not 1, which for a 1-D array is the array itself.
 
     Logical data sums to double; integers saturate at their class's limits at every step; NaN is
     included unless omitted, in which case it counts as 0. Complex results whose imaginary parts
