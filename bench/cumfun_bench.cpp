@@ -250,11 +250,11 @@ struct GatewayCase {
 
 // One user call per iteration: a fresh output slot, the result freed at the end of the
 // iteration. A real call allocates and first-touches its result too, so that cost is counted.
-void gatewayBench(benchmark::State& state, const GatewayCase& spec) {
-    const Dims dims = spec.dims();
-    const auto& inputs = cachedInputs(spec.element.classId, spec.element.complexity, dims,
-                                      spec.op.values, variantsOf(spec.size));
-    const ArrayHandle dimArg = scalarArray(spec.dimArgument());
+void gatewayBench(benchmark::State& state, const GatewayCase& bench) {
+    const Dims dims = bench.dims();
+    const auto& inputs = cachedInputs(bench.element.classId, bench.element.complexity, dims,
+                                      bench.op.values, variantsOf(bench.size));
+    const ArrayHandle dimArg = scalarArray(bench.dimArgument());
     const vxArray_tag* prhs[] = {nullptr, dimArg.get()};
     const std::size_t count = standin::numel(inputs.front().get());
     std::size_t turn = 0;
@@ -262,7 +262,7 @@ void gatewayBench(benchmark::State& state, const GatewayCase& spec) {
         prhs[0] = inputs[turn++ % inputs.size()].get();
         ArrayHandle result;
         try {
-            spec.op.gateway(1, &result, 2, prhs);
+            bench.op.gateway(1, &result, 2, prhs);
         } catch (const std::exception& error) {
             state.SkipWithError(error.what());
             break;
@@ -271,7 +271,7 @@ void gatewayBench(benchmark::State& state, const GatewayCase& spec) {
     }
     const auto iterations = static_cast<std::int64_t>(state.iterations());
     state.SetBytesProcessed(
-        iterations * static_cast<std::int64_t>(count * (spec.element.inBytes + spec.outBytes())));
+        iterations * static_cast<std::int64_t>(count * (bench.element.inBytes + bench.outBytes())));
     state.SetItemsProcessed(iterations * static_cast<std::int64_t>(count));
 }
 
@@ -315,19 +315,19 @@ void streamAddParallel(const double* in, double* out, std::size_t count, double 
         tbb::static_partitioner());
 }
 
-void streamBench(benchmark::State& state, const StreamCase& spec) {
-    const std::size_t count = totalBytes(spec.size) / (2 * sizeof(double));
-    const Dims dims = shapeOf(Layout::Contiguous, spec.size, count);
+void streamBench(benchmark::State& state, const StreamCase& bench) {
+    const std::size_t count = totalBytes(bench.size) / (2 * sizeof(double));
+    const Dims dims = shapeOf(Layout::Contiguous, bench.size, count);
     // The same inputs as the gateways', so the cache holds the same bytes.
     const auto& inputs =
-        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(spec.size));
+        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(bench.size));
     const std::size_t used = standin::numel(inputs.front().get());
     double shift = 1.0;
     benchmark::DoNotOptimize(shift);
     std::size_t turn = 0;
     const auto run = [&](double* out) {
         const auto* in = static_cast<const double*>(inputs[turn++ % inputs.size()]->data);
-        if (spec.cores == Cores::One) {
+        if (bench.cores == Cores::One) {
             streamAdd(in, out, used, shift);
         } else {
             streamAddParallel(in, out, used, shift);
@@ -336,13 +336,13 @@ void streamBench(benchmark::State& state, const StreamCase& spec) {
         benchmark::ClobberMemory();
     };
     ArrayHandle reused;
-    if (spec.output == Output::Reused) {
+    if (bench.output == Output::Reused) {
         reused = matrix::detail::do_create_uninitnumeric(dims.size(), dims.data(), vxDOUBLE_CLASS,
                                                          vxREAL);
         run(static_cast<double*>(reused->data));  // first touch outside the timed loop
     }
     for (auto _ : state) {
-        if (spec.output == Output::Reused) {
+        if (bench.output == Output::Reused) {
             run(static_cast<double*>(reused->data));
             continue;
         }
@@ -531,24 +531,24 @@ void registerAll() {
         // Streams first: they share the double matrix of the cumsum runs that follow.
         for (const Output output : {Output::Fresh, Output::Reused}) {
             for (const Cores cores : {Cores::One, Cores::All}) {
-                const StreamCase spec{cores, output, size};
+                const StreamCase bench{cores, output, size};
                 configure(benchmark::RegisterBenchmark(
-                              spec.name().c_str(),
-                              [spec](benchmark::State& state) { streamBench(state, spec); }),
+                              bench.name().c_str(),
+                              [bench](benchmark::State& state) { streamBench(state, bench); }),
                           size);
             }
         }
         for (const auto& [op, elements] : operations) {
             for (const Element& element : elements) {
                 for (const Layout layout : layouts) {
-                    const GatewayCase spec{op, element, layout, size};
+                    const GatewayCase bench{op, element, layout, size};
                     configure(benchmark::RegisterBenchmark(
-                                  spec.name().c_str(),
-                                  [spec](benchmark::State& state) { gatewayBench(state, spec); }),
+                                  bench.name().c_str(),
+                                  [bench](benchmark::State& state) { gatewayBench(state, bench); }),
                               size);
                     // The reference sweeps run right after the sweep they measure, on the same
                     // input, so that a neighbour's load on this shared machine hits all three.
-                    if (spec.name() != "cumsum/double/lastdim/cache") continue;
+                    if (bench.name() != "cumsum/double/lastdim/cache") continue;
                     for (const Sweep sweep : {Sweep::Scalar, Sweep::Packed}) {
                         configure(benchmark::RegisterBenchmark(sweepName(sweep).c_str(),
                                                                [sweep](benchmark::State& state) {
