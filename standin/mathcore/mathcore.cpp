@@ -50,7 +50,9 @@ std::size_t mathcoreGetDimArg(const vxArray_tag* arg) {
         long long signedValue = 0;
         switch (classId) {
             case vxINT8_CLASS:
-                signedValue = static_cast<long long>(*static_cast<const signed char*>(elem));
+                // int8 data is signed by definition, so the sign extension is what is meant.
+                signedValue =
+                    *static_cast<const signed char*>(elem);  // NOLINT(bugprone-signed-char-misuse)
                 break;
             case vxINT16_CLASS:
                 signedValue = *static_cast<const short*>(elem);
