@@ -57,173 +57,80 @@ ArrayHandle logicals(Dims dims, std::deque<bool> values) {
     return makeFilled(vxLOGICAL_CLASS, dims, values);
 }
 
+// Inputs of the table below.
+ArrayHandle rowWithNaN() {
+    return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
+}
+ArrayHandle scalarNaN() {
+    return scalar(kNaN);
+}
+ArrayHandle trueFalseTrue() {
+    return logicals({1, 3}, {true, false, true});
+}
+ArrayHandle complexWithZeroImaginary() {
+    return makeFilled(vxDOUBLE_CLASS, {1, 2}, std::vector<std::complex<double>>{{1, 0}, {2, -0.0}},
+                      vxCOMPLEX);
+}
+ArrayHandle emptySparse() {
+    return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 0, 5, {0, 0, 0, 0, 0, 0}, {}, nullptr);
+}
+ArrayHandle sparseTwoStored() {
+    const double values[] = {5, 7};
+    return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 2, {0, 1, 2}, {1, 0}, values);
+}
+std::function<ArrayHandle()> empty(vxClassID classId, Dims dims) {
+    return [=] { return standin::makeArray(classId, dims); };
+}
+
+Shortcut shortcut(const char* what, CumOp op, std::function<ArrayHandle()> input,
+                  std::vector<std::u16string> options, double dim, vxClassID resultClass,
+                  Dims resultDims, bool sparse, std::vector<double> values) {
+    return {what,
+            op,
+            std::move(input),
+            std::move(options),
+            dim,
+            resultClass,
+            std::move(resultDims),
+            sparse,
+            std::move(values)};
+}
+
 TEST(DriverPaths, CallsThatNeedNoScanKeepClassShapeAndSparsity) {
+    const vxClassID dbl = vxDOUBLE_CLASS;
     const Shortcut cases[] = {
-        {"empty double",
-         CumOp::Sum,
-         [] {
-             return standin::makeArray(vxDOUBLE_CLASS, {0, 3});
-         },
-         {},
-         0,
-         vxDOUBLE_CLASS,
-         {0, 3},
-         false,
-         {}},
-        {"empty logical sum is double",
-         CumOp::Sum,
-         [] {
-             return standin::makeArray(vxLOGICAL_CLASS, {2, 0, 4});
-         },
-         {},
-         0,
-         vxDOUBLE_CLASS,
-         {2, 0, 4},
-         false,
-         {}},
-        {"empty logical max stays logical",
-         CumOp::Max,
-         [] {
-             return standin::makeArray(vxLOGICAL_CLASS, {0, 0});
-         },
-         {},
-         0,
-         vxLOGICAL_CLASS,
-         {0, 0},
-         false,
-         {}},
-        {"empty int16 with options",
-         CumOp::Prod,
-         [] {
-             return standin::makeArray(vxINT16_CLASS, {3, 0});
-         },
-         {u"rev", u"omitnan"},
-         2,
-         vxINT16_CLASS,
-         {3, 0},
-         false,
-         {}},
-        {"empty sparse stays sparse",
-         CumOp::Sum,
-         [] {
-             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 0, 5, {0, 0, 0, 0, 0, 0}, {},
-                                        nullptr);
-         },
-         {u"omitnan"},
-         0,
-         vxDOUBLE_CLASS,
-         {0, 5},
-         true,
-         {}},
-        {"dimension past the last, min copies",
-         CumOp::Min,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
-         },
-         {},
-         3,
-         vxDOUBLE_CLASS,
-         {1, 3},
-         false,
-         {3, kNaN, 1}},
-        {"dimension past the last, sum copies",
-         CumOp::Sum,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
-         },
-         {},
-         3,
-         vxDOUBLE_CLASS,
-         {1, 3},
-         false,
-         {3, kNaN, 1}},
-        {"dimension past the last, sum omitting NaN computes",
-         CumOp::Sum,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 3}, std::vector<double>{3, kNaN, 1});
-         },
-         {u"omitnan"},
-         3,
-         vxDOUBLE_CLASS,
-         {1, 3},
-         false,
-         {3, 0, 1}},
-        {"scalar NaN, product omitting NaN is 1",
-         CumOp::Prod,
-         [] { return scalar(kNaN); },
-         {u"omitmissing"},
-         0,
-         vxDOUBLE_CLASS,
-         {1, 1},
-         false,
-         {1}},
-        {"scalar NaN, max including NaN copies",
-         CumOp::Max,
-         [] { return scalar(kNaN); },
-         {u"includenan"},
-         0,
-         vxDOUBLE_CLASS,
-         {1, 1},
-         false,
-         {kNaN}},
-        {"logical sum along a singleton becomes double",
-         CumOp::Sum,
-         [] {
-             return logicals({1, 3}, {true, false, true});
-         },
-         {},
-         1,
-         vxDOUBLE_CLASS,
-         {1, 3},
-         false,
-         {1, 0, 1}},
-        {"logical max along a singleton stays logical",
-         CumOp::Max,
-         [] {
-             return logicals({1, 3}, {true, false, true});
-         },
-         {},
-         4,
-         vxLOGICAL_CLASS,
-         {1, 3},
-         false,
-         {1, 0, 1}},
-        {"complex with zero imaginary parts comes back real",
-         CumOp::Min,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 2},
-                               std::vector<std::complex<double>>{{1, 0}, {2, -0.0}}, vxCOMPLEX);
-         },
-         {},
-         1,
-         vxDOUBLE_CLASS,
-         {1, 2},
-         false,
-         {1, 2}},
-        {"sparse along a singleton stays sparse",
-         CumOp::Max,
-         [] {
-             const double values[] = {5, 7};
-             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 3, 2, {0, 1, 2}, {1, 0}, values);
-         },
-         {},
-         3,
-         vxDOUBLE_CLASS,
-         {3, 2},
-         true,
-         {5, 7}},
+        shortcut("empty double", CumOp::Sum, empty(dbl, {0, 3}), {}, 0, dbl, {0, 3}, false, {}),
+        shortcut("empty logical sum is double", CumOp::Sum, empty(vxLOGICAL_CLASS, {2, 0, 4}), {},
+                 0, dbl, {2, 0, 4}, false, {}),
+        shortcut("empty logical max stays logical", CumOp::Max, empty(vxLOGICAL_CLASS, {0, 0}), {},
+                 0, vxLOGICAL_CLASS, {0, 0}, false, {}),
+        shortcut("empty int16 with options", CumOp::Prod, empty(vxINT16_CLASS, {3, 0}),
+                 {u"rev", u"omitnan"}, 2, vxINT16_CLASS, {3, 0}, false, {}),
+        shortcut("empty sparse stays sparse", CumOp::Sum, emptySparse, {u"omitnan"}, 0, dbl, {0, 5},
+                 true, {}),
+        shortcut("dimension past the last, min copies", CumOp::Min, rowWithNaN, {}, 3, dbl, {1, 3},
+                 false, {3, kNaN, 1}),
+        shortcut("dimension past the last, sum copies", CumOp::Sum, rowWithNaN, {}, 3, dbl, {1, 3},
+                 false, {3, kNaN, 1}),
+        shortcut("dimension past the last, sum omitting NaN computes", CumOp::Sum, rowWithNaN,
+                 {u"omitnan"}, 3, dbl, {1, 3}, false, {3, 0, 1}),
+        shortcut("scalar NaN, product omitting NaN is 1", CumOp::Prod, scalarNaN, {u"omitmissing"},
+                 0, dbl, {1, 1}, false, {1}),
+        shortcut("scalar NaN, max including NaN copies", CumOp::Max, scalarNaN, {u"includenan"}, 0,
+                 dbl, {1, 1}, false, {kNaN}),
+        shortcut("logical sum along a singleton becomes double", CumOp::Sum, trueFalseTrue, {}, 1,
+                 dbl, {1, 3}, false, {1, 0, 1}),
+        shortcut("logical max along a singleton stays logical", CumOp::Max, trueFalseTrue, {}, 4,
+                 vxLOGICAL_CLASS, {1, 3}, false, {1, 0, 1}),
+        shortcut("complex with zero imaginary parts comes back real", CumOp::Min,
+                 complexWithZeroImaginary, {}, 1, dbl, {1, 2}, false, {1, 2}),
+        shortcut("sparse along a singleton stays sparse", CumOp::Max, sparseTwoStored, {}, 3, dbl,
+                 {3, 2}, true, {5, 7}),
     };
     for (const Shortcut& c : cases) {
         SCOPED_TRACE(c.what);
         const ArrayHandle input = c.input();
-        std::vector<ArrayHandle> extra;
-        if (c.dim != 0) extra.push_back(scalar(c.dim));
-        for (const auto& option : c.options)
-            extra.push_back(text(option));
-        std::vector<const vxArray_tag*> args{input.get()};
-        for (const auto& array : extra)
-            args.push_back(array.get());
-        const CallOutcome outcome = run(c.op, args);
+        const CallOutcome outcome = callWith(c.op, input.get(), c.dim, c.options);
         ASSERT_FALSE(outcome.threw) << outcome.identifier;
         const vxArray_tag* result = outcome.result.get();
         EXPECT_EQ(standin::classOf(result), c.resultClass);

@@ -28,6 +28,16 @@ ArrayHandle matrix3x2() {
     return makeFilled(vxDOUBLE_CLASS, {3, 2}, std::vector<double>(6, 1.0));
 }
 
+// A call whose data argument is `make`'s array and nothing else.
+std::function<std::vector<ArrayHandle>()> alone(std::function<ArrayHandle()> make) {
+    return [make] {
+        std::vector<ArrayHandle> arrays;
+        arrays.push_back(make());
+        return arrays;
+    };
+}
+
+// A call on a 3-by-2 double matrix with the given further arguments.
 template <class... Args>
 std::function<std::vector<ArrayHandle>()> data(Args... args) {
     return [=]() {
@@ -57,10 +67,9 @@ const char* const kDim = "dimensionMustBePositiveInteger";
 
 std::vector<Refusal> refusalTable() {
     std::vector<Refusal> rows{
-        {"char data", [] { return std::vector<ArrayHandle>{}; }, Source::Cumfun, "wrongInput"},
-        {"numeric-looking char data", [] { return std::vector<ArrayHandle>{}; }, Source::Cumfun,
-         "wrongInput"},
-        {"string data", [] { return std::vector<ArrayHandle>{}; }, Source::Cumfun, "wrongInput"},
+        {"char data", alone(txt(u"abc")), Source::Cumfun, "wrongInput"},
+        {"numeric-looking char data", alone(txt(u"12")), Source::Cumfun, "wrongInput"},
+        {"string data", alone(str(u"1")), Source::Cumfun, "wrongInput"},
         {"number as third input", data(num(2), num(1)), Source::Cumfun, "wrongFlag"},
         {"number after an option", data(txt(u"reverse"), num(2)), Source::Cumfun, "wrongFlag"},
         {"logical as option", data(num(1), typed<bool>(vxLOGICAL_CLASS, {1, 1}, {true})),
@@ -139,32 +148,13 @@ std::vector<Refusal> refusalTable() {
          }),
          Source::Host, kDim},
     };
-    // The three non-numeric data rows replace the default data argument.
-    rows[0].args = [] {
-        std::vector<ArrayHandle> a;
-        a.push_back(text(u"abc"));
-        return a;
-    };
-    rows[1].args = [] {
-        std::vector<ArrayHandle> a;
-        a.push_back(text(u"12"));
-        return a;
-    };
-    rows[2].args = [] {
-        std::vector<ArrayHandle> a;
-        a.push_back(standin::makeString({u"1"}));
-        return a;
-    };
     // Every complex integer class.
     for (int classId = vxINT8_CLASS; classId <= vxUINT64_CLASS; ++classId) {
-        rows.push_back({"complex integer data",
-                        [classId] {
-                            std::vector<ArrayHandle> a;
-                            a.push_back(standin::makeArray(static_cast<vxClassID>(classId), {2, 2},
-                                                           vxCOMPLEX));
-                            return a;
-                        },
-                        Source::Cumfun, "complexIntegers"});
+        rows.push_back(
+            {"complex integer data", alone([classId] {
+                 return standin::makeArray(static_cast<vxClassID>(classId), {2, 2}, vxCOMPLEX);
+             }),
+             Source::Cumfun, "complexIntegers"});
     }
     // Every duplicate pair, written in various abbreviations and cases.
     const std::vector<std::u16string> directions{u"forward", u"F", u"Rev", u"REVERSE"};
