@@ -258,6 +258,33 @@ TEST(DriverPaths, ConcurrentCallsOnASharedInputAgree) {
     }
 }
 
+// Inputs of the failure paths below.
+ArrayHandle complexScalarOne() {
+    return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<std::complex<double>>{{1, 0}}, vxCOMPLEX);
+}
+ArrayHandle square() {
+    return makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
+}
+ArrayHandle singleComplexPair() {
+    return makeFilled(vxSINGLE_CLASS, {1, 2}, std::vector<std::complex<float>>{{1, 1}, {2, -1}},
+                      vxCOMPLEX);
+}
+ArrayHandle temporarySquare() {
+    ArrayHandle array = square();
+    standin::markReusableTemporary(array.get());
+    return array;
+}
+// A 2-by-2 sparse array storing its diagonal: 1 and 2, (1,0) and (2,1), or true twice.
+ArrayHandle sparseDiagonal(vxClassID classId, vxComplexity complexity) {
+    const double real[] = {1, 2};
+    const std::complex<double> complex[] = {{1, 0}, {2, 1}};
+    const bool flags[] = {true, true};
+    const void* values = classId == vxLOGICAL_CLASS ? static_cast<const void*>(flags)
+                         : complexity == vxCOMPLEX  ? static_cast<const void*>(complex)
+                                                    : static_cast<const void*>(real);
+    return standin::makeSparse(classId, complexity, 2, 2, {0, 1, 2}, {0, 1}, values);
+}
+
 // Every driver path, with each of its host allocations and conversions failing in turn: the
 // failure surfaces, the output slot keeps what it held, and no array is left behind.
 TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
@@ -267,8 +294,6 @@ TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
         std::function<ArrayHandle()> input;
         std::vector<std::u16string> options;
     };
-    const double sparseValues[] = {1, 2};
-    const std::complex<double> sparseComplex[] = {{1, 0}, {2, 1}};
     const Path paths[] = {
         {"shortcut shared copy", CumOp::Max, [] { return scalar(2); }, {}},
         {"shortcut logical to double",
@@ -277,61 +302,22 @@ TEST(DriverPaths, AFailingHostStepLeaksNothingAndKeepsTheSlot) {
              return logicals({1, 1}, {true});
          },
          {}},
-        {"shortcut complex made real",
-         CumOp::Min,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<std::complex<double>>{{1, 0}},
-                               vxCOMPLEX);
-         },
-         {}},
-        {"new result",
-         CumOp::Prod,
-         [] {
-             return makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
-         },
-         {}},
-        {"complex result made real",
-         CumOp::Sum,
-         [] {
-             return makeFilled(vxSINGLE_CLASS, {1, 2},
-                               std::vector<std::complex<float>>{{1, 1}, {2, -1}}, vxCOMPLEX);
-         },
-         {}},
+        {"shortcut complex made real", CumOp::Min, complexScalarOne, {}},
+        {"new result", CumOp::Prod, square, {}},
+        {"complex result made real", CumOp::Sum, singleComplexPair, {}},
         {"logical into double",
          CumOp::Sum,
          [] {
              return logicals({3, 1}, {true, false, true});
          },
          {u"r"}},
-        {"reusable temporary",
-         CumOp::Sum,
-         [] {
-             auto a = makeFilled(vxDOUBLE_CLASS, {2, 2}, std::vector<double>{1, 2, 3, 4});
-             standin::markReusableTemporary(a.get());
-             return a;
-         },
-         {}},
-        {"sparse double",
-         CumOp::Sum,
-         [&] {
-             return standin::makeSparse(vxDOUBLE_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1},
-                                        sparseValues);
-         },
-         {}},
+        {"reusable temporary", CumOp::Sum, temporarySquare, {}},
+        {"sparse double", CumOp::Sum, [] { return sparseDiagonal(vxDOUBLE_CLASS, vxREAL); }, {}},
         {"sparse complex",
          CumOp::Max,
-         [&] {
-             return standin::makeSparse(vxDOUBLE_CLASS, vxCOMPLEX, 2, 2, {0, 1, 2}, {0, 1},
-                                        sparseComplex);
-         },
+         [] { return sparseDiagonal(vxDOUBLE_CLASS, vxCOMPLEX); },
          {}},
-        {"sparse logical",
-         CumOp::Prod,
-         [] {
-             const bool flags[] = {true, true};
-             return standin::makeSparse(vxLOGICAL_CLASS, vxREAL, 2, 2, {0, 1, 2}, {0, 1}, flags);
-         },
-         {}},
+        {"sparse logical", CumOp::Prod, [] { return sparseDiagonal(vxLOGICAL_CLASS, vxREAL); }, {}},
     };
     for (const Path& path : paths) {
         SCOPED_TRACE(path.what);
