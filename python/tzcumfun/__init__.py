@@ -13,7 +13,8 @@ or NumPy-style keywords, never both at once::
 
 ``A.shape`` gives the host array's dimensions in column-major element order. A 1-D array of
 length n is a 1-by-n row and a 0-d array or Python scalar is 1-by-1; every result has ``A``'s
-own shape. Results are Fortran-ordered arrays that own the host's buffer.
+own shape. A C- or Fortran-ordered array is read in place, never copied or written; results own
+the host's buffer and are C-ordered for C-ordered input, Fortran-ordered otherwise.
 
 Errors the library or the host raises arrive as :class:`KorvexError`, carrying the host's
 identifier and message id.
@@ -21,6 +22,7 @@ identifier and message id.
 
 from __future__ import annotations
 
+import inspect
 import operator
 import sys
 import threading
@@ -87,7 +89,7 @@ _copies = 0
 
 
 def _input_copies() -> int:
-    """How many array inputs the package copied into Fortran order so far."""
+    """How many array inputs the package copied so far (C- and Fortran-ordered ones never are)."""
     return _copies
 
 
@@ -123,13 +125,15 @@ def _text_array(elements: np.ndarray):
     return _ext.string_array(values, elements.shape)
 
 
-def _fortran(array: np.ndarray) -> np.ndarray:
+def _host_order(array: np.ndarray) -> np.ndarray:
+    """The array itself when the host can read its buffer in place, else a Fortran-ordered copy."""
     global _copies
     flags = array.flags
     # The host's logical bytes hold 0 or 1, while a NumPy bool array made from a buffer or a view
     # may hold any byte; such an array goes over as a normalised copy.
     odd_bools = array.dtype.kind == "b" and array.size > 0 and array.view(np.uint8).max() > 1
-    if flags.f_contiguous and flags.aligned and array.dtype.isnative and not odd_bools:
+    contiguous = flags.f_contiguous or flags.c_contiguous
+    if contiguous and flags.aligned and array.dtype.isnative and not odd_bools:
         return array
     with _copy_lock:
         _copies += 1
@@ -194,7 +198,7 @@ def _to_host(value):
     if kind == "U" or (kind == "O" and _holds_text(array)):
         return _text_array(array), None
     _check_dtype(array.dtype)
-    return _ext.numeric(_fortran(array)), array.shape
+    return _ext.numeric(_host_order(array)), array.shape
 
 
 def _wrap_sparse(parts, template):
@@ -310,6 +314,20 @@ def cummax(A, *args, axis=None, reverse=None, nan=None):
     Complex values are ordered by magnitude, then by phase angle.
     """
     return _cumulative("cummax", A, args, axis, reverse, nan)
+
+
+def _entry_point(function):
+    # The extension runs the ndarray calls of the common forms itself, with no Python code on the
+    # way to the gateway, and passes every other call on to `function`.
+    name = function.__name__
+    doc = f"{name}(A, *args, axis=None, reverse=None, nan=None)\n--\n\n{inspect.getdoc(function)}"
+    return _ext.entry_point(_OPERATIONS[name], function, doc)
+
+
+cumsum = _entry_point(cumsum)
+cumprod = _entry_point(cumprod)
+cummin = _entry_point(cummin)
+cummax = _entry_point(cummax)
 
 
 def call(name: str, nargout: int, *args):
