@@ -64,6 +64,13 @@ py::object& errorType() {
     return *type;
 }
 
+// NumPy shapes become host dimensions: a 0-d array is 1-by-1 and a 1-D array a 1-by-n row.
+standin::Dims hostDims(std::span<const npy_intp> shape) {
+    if (shape.empty()) return {1, 1};
+    if (shape.size() == 1) return {1, static_cast<std::size_t>(shape[0])};
+    return {shape.begin(), shape.end()};
+}
+
 // The host class of a NumPy element kind and size, when the host has one.
 std::optional<vxClassID> classOfKind(char kind, py::ssize_t size) {
     switch (kind) {
@@ -131,7 +138,7 @@ int typeOfClass(vxClassID classId, bool complex) {
 // The host array over an ndarray's own elements, or nothing when its buffer cannot be lent as it
 // is: it must be aligned, in native byte order and contiguous. A Fortran-ordered buffer is the
 // host array of the same shape; a C-ordered one of shape (d1, ..., dn) is, element for element,
-// the host array of dimensions (dn, ..., d1). A 0-d array is 1-by-1 and a 1-D array a 1-by-n row.
+// the host array of dimensions (dn, ..., d1).
 matrix::ArrayHandle lendBuffer(PyArrayObject* array, vxClassID classId, bool& reversed) {
     const int flags = PyArray_FLAGS(array);
     const bool fortran = (flags & NPY_ARRAY_F_CONTIGUOUS) != 0;
@@ -139,10 +146,8 @@ matrix::ArrayHandle lendBuffer(PyArrayObject* array, vxClassID classId, bool& re
         (!fortran && (flags & NPY_ARRAY_C_CONTIGUOUS) == 0)) {
         return {};
     }
-    const std::span<const npy_intp> shape(PyArray_DIMS(array), PyArray_NDIM(array));
-    standin::Dims dims{1, 1};
-    if (shape.size() == 1) dims[1] = static_cast<std::size_t>(shape[0]);
-    if (shape.size() > 1) dims.assign(shape.begin(), shape.end());
+    standin::Dims dims =
+        hostDims({PyArray_DIMS(array), static_cast<std::size_t>(PyArray_NDIM(array))});
     reversed = !fortran;
     if (reversed) std::reverse(dims.begin(), dims.end());
     const vxComplexity complexity = PyArray_ISCOMPLEX(array) ? vxCOMPLEX : vxREAL;
@@ -154,9 +159,8 @@ matrix::ArrayHandle lendBuffer(PyArrayObject* array, vxClassID classId, bool& re
 // is a fault in the package, not in the caller's data.
 HostArray borrowNumeric(const py::array& array) {
     bool reversed = false;
-    matrix::ArrayHandle handle =
-        lendBuffer(reinterpret_cast<PyArrayObject*>(array.ptr()), classOfDtype(array.dtype()),
-                   reversed);
+    matrix::ArrayHandle handle = lendBuffer(reinterpret_cast<PyArrayObject*>(array.ptr()),
+                                            classOfDtype(array.dtype()), reversed);
     if (!handle) throw py::value_error("a host array needs an aligned, native, contiguous buffer");
     return {std::move(handle), array, reversed};
 }
@@ -194,10 +198,7 @@ HostArray makeStringArray(const std::vector<std::optional<py::bytes>>& values,
     for (const auto& value : values) {
         elements.push_back(value ? std::optional(utf16Of(*value)) : std::nullopt);
     }
-    standin::Dims dims{1, 1};
-    if (shape.size() == 1) dims[1] = static_cast<std::size_t>(shape[0]);
-    if (shape.size() > 1) dims.assign(shape.begin(), shape.end());
-    return {standin::makeString(elements, dims), {}};
+    return {standin::makeString(elements, hostDims(shape)), {}};
 }
 
 HostArray makeSparseArray(std::size_t rows, std::size_t cols,
@@ -236,7 +237,8 @@ py::tuple sparseResult(const vxArray_tag* result) {
 }
 
 void destroyHostArray(PyObject* capsule) {
-    const matrix::ArrayHandle array(static_cast<vxArray_tag*>(PyCapsule_GetPointer(capsule, nullptr)));
+    const matrix::ArrayHandle array(
+        static_cast<vxArray_tag*>(PyCapsule_GetPointer(capsule, nullptr)));
 }
 
 // A full result in the caller's shape and order when its element count allows, else in the
@@ -258,8 +260,8 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
         ndim = dims.size();
         std::copy(dims.begin(), dims.end(), shape.begin());
     }
-    py::object descr = py::reinterpret_steal<py::object>(
-        reinterpret_cast<PyObject*>(PyArray_DescrFromType(type)));
+    py::object descr =
+        py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyArray_DescrFromType(type)));
     std::array<npy_intp, NPY_MAXDIMS> strides{};
     npy_intp step = reinterpret_cast<PyArray_Descr*>(descr.ptr())->elsize;
     const bool cOrder = callersShape && user.reversed;
@@ -283,10 +285,10 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
         if (!owner) throw py::error_already_set();
         (void)result.release();
     }
-    auto made = py::reinterpret_steal<py::object>(PyArray_NewFromDescr(
-        &PyArray_Type, reinterpret_cast<PyArray_Descr*>(descr.release().ptr()),
-        static_cast<int>(ndim), shape.data(), strides.data(), data,
-        adopt ? NPY_ARRAY_WRITEABLE : 0, nullptr));
+    auto made = py::reinterpret_steal<py::object>(
+        PyArray_NewFromDescr(&PyArray_Type, reinterpret_cast<PyArray_Descr*>(descr.release().ptr()),
+                             static_cast<int>(ndim), shape.data(), strides.data(), data,
+                             adopt ? NPY_ARRAY_WRITEABLE : 0, nullptr));
     if (!made) throw py::error_already_set();
     auto* array = reinterpret_cast<PyArrayObject*>(made.ptr());
     if (adopt) {
@@ -342,7 +344,7 @@ matrix::ArrayHandle countFromTheEnd(std::vector<const vxArray_tag*>& args,
 
 // Lets the GIL go for the scope when `release` is set.
 class GilRelease {
-public:
+  public:
     explicit GilRelease(bool release) : state_(release ? PyEval_SaveThread() : nullptr) {}
     ~GilRelease() {
         if (state_ != nullptr) PyEval_RestoreThread(state_);
@@ -350,7 +352,7 @@ public:
     GilRelease(const GilRelease&) = delete;
     GilRelease& operator=(const GilRelease&) = delete;
 
-private:
+  private:
     PyThreadState* state_;
 };
 
@@ -522,9 +524,8 @@ py::object fastCall(int op, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     std::array<const vxArray_tag*, 4> prhs{};
     std::transform(made.begin(), made.end(), prhs.begin(),
                    [](const matrix::ArrayHandle& arg) { return arg.get(); });
-    const UserShape user{{PyArray_DIMS(array), static_cast<std::size_t>(PyArray_NDIM(array))},
-                         true,
-                         reversed};
+    const UserShape user{
+        {PyArray_DIMS(array), static_cast<std::size_t>(PyArray_NDIM(array))}, true, reversed};
     return runGateway(op, 1, {prhs.data(), made.size()}, user);
 }
 
@@ -559,8 +560,7 @@ py::object makeEntryPoint(const py::module_& module, int op, py::object python,
     // CPython stores every calling convention under PyCFunction and calls it by the flags.
     const auto function =
         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kEntryPoints[op]));
-    entry.method = {kNames[op], function,
-                    METH_FASTCALL | METH_KEYWORDS, text};
+    entry.method = {kNames[op], function, METH_FASTCALL | METH_KEYWORDS, text};
     return py::reinterpret_steal<py::object>(
         PyCFunction_NewEx(&entry.method, module.ptr(), py::str("tzcumfun").ptr()));
 }
@@ -584,11 +584,15 @@ PYBIND11_MODULE(_tzcumfun, module) {
                "order; a C-ordered one is held with its dimensions reversed.");
     module.def(
         "double_scalar",
-        [](double value) { return HostArray{scalar(vxDOUBLE_CLASS, value), {}}; },
+        [](double value) {
+            return HostArray{scalar(vxDOUBLE_CLASS, value), {}};
+        },
         py::arg("value"), "A 1-by-1 host double array.");
     module.def(
         "logical_scalar",
-        [](bool value) { return HostArray{scalar(vxLOGICAL_CLASS, value), {}}; },
+        [](bool value) {
+            return HostArray{scalar(vxLOGICAL_CLASS, value), {}};
+        },
         py::arg("value"), "A 1-by-1 host logical array.");
     module.def("char_row", &makeCharRow, py::arg("units"),
                "A 1-by-n host char array from UTF-16-LE bytes.");
