@@ -510,12 +510,13 @@ py::object fastCall(int op, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     auto* array = reinterpret_cast<PyArrayObject*>(args[0]);
     const PyArray_Descr* descr = PyArray_DESCR(array);
     const auto classId = classOfKind(descr->kind, descr->elsize);
-    if (!classId || (*classId == vxLOGICAL_CLASS && holdsOddBools(array))) return {};
+    if (!classId) return {};
     bool reversed = false;
     std::vector<matrix::ArrayHandle> made;
     made.reserve(4);
     made.push_back(lendBuffer(array, *classId, reversed));
-    if (!made.back()) return {};
+    // Only a contiguous buffer's bytes can be read as one run.
+    if (!made.back() || (*classId == vxLOGICAL_CLASS && holdsOddBools(array))) return {};
     for (Py_ssize_t index = 1; index < nargs; ++index) {
         made.push_back(positionalArgument(args[index]));
         if (!made.back()) return {};

@@ -284,8 +284,9 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None):
 
     Logical data sums to double; integers saturate at their class's limits at every step; NaN is
     included unless omitted, in which case it counts as 0. Complex results whose imaginary parts
-    are all zero come back real. Sparse input (SciPy, float64, complex128 or bool) returns the
-    same SciPy kind in CSC form. Errors raise :class:`KorvexError`.
+    are all zero come back real. A C- or Fortran-ordered array is read in place and the result
+    has its order; sparse input (SciPy, float64, complex128 or bool) returns the same SciPy kind
+    in CSC form. Errors raise :class:`KorvexError`.
     """
     return _cumulative("cumsum", A, args, axis, reverse, nan)
 

@@ -1,5 +1,5 @@
 # Type stubs of the tzcumfun package: Korvex's cumulative functions for NumPy.
-from typing import Any, Literal, Sequence, Union
+from typing import Any, Literal, Protocol, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -23,34 +23,33 @@ class string:
     values: np.ndarray
     def __init__(self, values: Union[str, None, Sequence[Any], np.ndarray]) -> None: ...
 
-def cumsum(
-    A: _Data,
-    *args: _Argument,
-    axis: int | None = ...,
-    reverse: bool | None = ...,
-    nan: _NaN | None = ...,
-) -> Any: ...
-def cumprod(
-    A: _Data,
-    *args: _Argument,
-    axis: int | None = ...,
-    reverse: bool | None = ...,
-    nan: _NaN | None = ...,
-) -> Any: ...
-def cummin(
-    A: _Data,
-    *args: _Argument,
-    axis: int | None = ...,
-    reverse: bool | None = ...,
-    nan: _NaN | None = ...,
-) -> Any: ...
-def cummax(
-    A: _Data,
-    *args: _Argument,
-    axis: int | None = ...,
-    reverse: bool | None = ...,
-    nan: _NaN | None = ...,
-) -> Any: ...
+class _Cumulative(Protocol):
+    # cumsum, cumprod, cummin and cummax: an ndarray gives an ndarray of its own shape, C-ordered
+    # for C-ordered input; sparse input gives SciPy's CSC kind.
+    @overload
+    def __call__(
+        self,
+        A: np.ndarray,
+        *args: _Argument,
+        axis: int | None = ...,
+        reverse: bool | None = ...,
+        nan: _NaN | None = ...,
+    ) -> np.ndarray: ...
+    @overload
+    def __call__(
+        self,
+        A: _Data,
+        *args: _Argument,
+        axis: int | None = ...,
+        reverse: bool | None = ...,
+        nan: _NaN | None = ...,
+    ) -> Any: ...
+
+cumsum: _Cumulative
+cumprod: _Cumulative
+cummin: _Cumulative
+cummax: _Cumulative
+
 def call(name: Literal["cumsum", "cumprod", "cummin", "cummax"], nargout: int, *args: _Argument) -> Any: ...
 def _input_copies() -> int: ...
 def _live_arrays() -> int: ...
