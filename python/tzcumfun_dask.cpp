@@ -89,9 +89,10 @@ py::array scanBlock(int op, std::uint8_t nanFlag, bool forward, const py::array&
     const BlockGeometry geometry = geometryOf(block, axis, fortran, forward);
     const void* carried = nullptr;
     if (carry) {
-        const bool fits = carry->dtype().is(outType) &&
-                          isPlain(*carry, fortran ? py::array::f_style : py::array::c_style) &&
-                          static_cast<std::size_t>(carry->size()) == geometry.stride * geometry.pages;
+        const bool fits =
+            carry->dtype().is(outType) &&
+            isPlain(*carry, fortran ? py::array::f_style : py::array::c_style) &&
+            static_cast<std::size_t>(carry->size()) == geometry.stride * geometry.pages;
         if (!fits) throw py::value_error("the carried running values do not fit the block");
         carried = carry->data();
     }
@@ -102,7 +103,8 @@ py::array scanBlock(int op, std::uint8_t nanFlag, bool forward, const py::array&
     const CarriedBlock scan{geometry, block.data(), out.mutable_data(), carried};
     {
         const py::gil_scoped_release unlocked;
-        tzcumfun::carriedScan(static_cast<CumOp>(op), element.classId, element.complex, nanFlag, scan);
+        tzcumfun::carriedScan(static_cast<CumOp>(op), element.classId, element.complex, nanFlag,
+                              scan);
     }
     return out;
 }

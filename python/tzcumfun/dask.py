@@ -69,8 +69,8 @@ def _scan_block(block, carry, op, omit, forward, axis, dtype):
     # Logical bytes other than 0 and 1 would not be logical values to the library.
     if block.dtype.kind == "b" and block.size and block.view(np.uint8).max() > 1:
         block = block.view(np.uint8) != 0
-    # Blocks arrive as they were stored or sent: views, either memory order, and buffers that a
-    # transfer left at odd addresses. Only the last two reach the kernel without a copy.
+    # Blocks arrive as they were stored or sent. Either memory order is scanned in place; views
+    # and buffers that a transfer left at odd addresses are copied first.
     fortran = block.flags.f_contiguous or (block.ndim > 1 and block.strides[0] < block.strides[-1])
     order = "F" if fortran else "C"
     block = np.require(block, block.dtype.newbyteorder("="), [order, "ALIGNED"])
