@@ -47,61 +47,76 @@ void runLayout(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag*
     }
 }
 
-// Second axis, floating classes only: complexity picks the element, the NaN flag the functor.
-// `Table::kNaNFunctorFlag` is the flag value that selects the NaN-named functor.
-template <class Table, class T>
-void dispatchFloating(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag* result,
-                      std::uint8_t nanFlag) {
-    const bool nanNamed = nanFlag == Table::kNaNFunctorFlag;
-    if (isComplex(scanIn)) {
-        using C = std::complex<T>;
-        return nanNamed ? runLayout<typename Table::template NaN<T>, C, C>(scan, scanIn, result)
-                        : runLayout<typename Table::template Float<T>, C, C>(scan, scanIn, result);
+// The whole array scanned in its layout, as the class dispatch below runs it.
+struct LayoutScan {
+    ScanGeometry geometry;
+    const vxArray_tag* scanIn;
+    vxArray_tag* result;
+
+    template <class Ftor, class In, class Out>
+    void run() const {
+        runLayout<Ftor, In, Out>(geometry, scanIn, result);
     }
-    return nanNamed ? runLayout<typename Table::template NaN<T>, T, T>(scan, scanIn, result)
-                    : runLayout<typename Table::template Float<T>, T, T>(scan, scanIn, result);
+};
+
+// Second axis, floating classes only: complexity picks the element, the NaN flag the functor.
+// `Scan` is the traversal the chosen functor runs in, through its member template `run`.
+template <class Table, class T, class Scan>
+void dispatchFloating(const Scan& scan, bool complex, std::uint8_t nanFlag) {
+    const bool nanNamed = nanFlag == Table::kNaNFunctorFlag;
+    if (complex) {
+        using C = std::complex<T>;
+        return nanNamed ? scan.template run<typename Table::template NaN<T>, C, C>()
+                        : scan.template run<typename Table::template Float<T>, C, C>();
+    }
+    return nanNamed ? scan.template run<typename Table::template NaN<T>, T, T>()
+                    : scan.template run<typename Table::template Float<T>, T, T>();
 }
 
-template <class Table, class T>
-void runInteger(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag* result) {
-    runLayout<typename Table::template Int<T>, T, T>(scan, scanIn, result);
+template <class Table, class T, class Scan>
+void runInteger(const Scan& scan) {
+    scan.template run<typename Table::template Int<T>, T, T>();
 }
 
 // First axis: the host class id, never the C type (logical is one byte but is not uint8). The
 // operations differ only by `Table`, their functor table.
-template <class Table>
-void dispatchOperation(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
-                       std::size_t dimLen, std::size_t nvec, std::size_t stride, LayoutMode layout,
-                       std::uint8_t nanFlag) {
-    const ScanGeometry scan{direction != 0, dimLen, nvec, stride, layout};
-    switch (classOf(scanIn)) {
+template <class Table, class Scan>
+void dispatchClass(vxClassID classId, bool complex, std::uint8_t nanFlag, const Scan& scan) {
+    switch (classId) {
         case vxLOGICAL_CLASS:
-            return runLayout<typename Table::Logical, bool, typename Table::LogicalOut>(
-                scan, scanIn, result);
+            return scan.template run<typename Table::Logical, bool, typename Table::LogicalOut>();
         case vxDOUBLE_CLASS:
-            return dispatchFloating<Table, double>(scan, scanIn, result, nanFlag);
+            return dispatchFloating<Table, double>(scan, complex, nanFlag);
         case vxSINGLE_CLASS:
-            return dispatchFloating<Table, float>(scan, scanIn, result, nanFlag);
+            return dispatchFloating<Table, float>(scan, complex, nanFlag);
         case vxINT8_CLASS:
-            return runInteger<Table, signed char>(scan, scanIn, result);
+            return runInteger<Table, signed char>(scan);
         case vxUINT8_CLASS:
-            return runInteger<Table, unsigned char>(scan, scanIn, result);
+            return runInteger<Table, unsigned char>(scan);
         case vxINT16_CLASS:
-            return runInteger<Table, short>(scan, scanIn, result);
+            return runInteger<Table, short>(scan);
         case vxUINT16_CLASS:
-            return runInteger<Table, unsigned short>(scan, scanIn, result);
+            return runInteger<Table, unsigned short>(scan);
         case vxINT32_CLASS:
-            return runInteger<Table, int>(scan, scanIn, result);
+            return runInteger<Table, int>(scan);
         case vxUINT32_CLASS:
-            return runInteger<Table, unsigned int>(scan, scanIn, result);
+            return runInteger<Table, unsigned int>(scan);
         case vxINT64_CLASS:
-            return runInteger<Table, long long>(scan, scanIn, result);
+            return runInteger<Table, long long>(scan);
         case vxUINT64_CLASS:
-            return runInteger<Table, unsigned long long>(scan, scanIn, result);
+            return runInteger<Table, unsigned long long>(scan);
         default:
             // The argument checks refuse every other class before a result exists.
             throw std::logic_error("cumulative scan of an unsupported class");
     }
+}
+
+template <class Table>
+void dispatchOperation(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
+                       std::size_t dimLen, std::size_t nvec, std::size_t stride, LayoutMode layout,
+                       std::uint8_t nanFlag) {
+    const LayoutScan scan{{direction != 0, dimLen, nvec, stride, layout}, scanIn, result};
+    dispatchClass<Table>(classOf(scanIn), isComplex(scanIn), nanFlag, scan);
 }
 
 }  // namespace tzcumfun

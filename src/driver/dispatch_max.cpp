@@ -1,20 +1,8 @@
-// The cumulative maximum's functor table on the shared dispatch.
+// The cumulative maximum on the shared dispatch, with its functor table.
 #include "driver/dispatch.hpp"
-#include "functors/minmax.hpp"
+#include "driver/tables.hpp"
 
 namespace tzcumfun {
-
-struct MaxTable {
-    using Logical = MaxFtorLogical;
-    using LogicalOut = bool;
-    template <class T>
-    using Float = MaxFtorFloat<T>;
-    template <class T>
-    using NaN = MaxNaNFtor<T>;
-    template <class T>
-    using Int = MaxFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 0;  // "includenan" carries NaN along
-};
 
 template <>
 void cumDispatch<CumOp::Max>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,

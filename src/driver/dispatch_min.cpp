@@ -1,20 +1,8 @@
-// The cumulative minimum's functor table on the shared dispatch.
+// The cumulative minimum on the shared dispatch, with its functor table.
 #include "driver/dispatch.hpp"
-#include "functors/minmax.hpp"
+#include "driver/tables.hpp"
 
 namespace tzcumfun {
-
-struct MinTable {
-    using Logical = MinFtorLogical;
-    using LogicalOut = bool;
-    template <class T>
-    using Float = MinFtorFloat<T>;
-    template <class T>
-    using NaN = MinNaNFtor<T>;
-    template <class T>
-    using Int = MinFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 0;  // "includenan" carries NaN along
-};
 
 template <>
 void cumDispatch<CumOp::Min>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,

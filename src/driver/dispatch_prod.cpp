@@ -1,20 +1,8 @@
-// The cumulative product's functor table on the shared dispatch.
+// The cumulative product on the shared dispatch, with its functor table.
 #include "driver/dispatch.hpp"
-#include "functors/prod.hpp"
+#include "driver/tables.hpp"
 
 namespace tzcumfun {
-
-struct ProdTable {
-    using Logical = ProdFtorLogical;
-    using LogicalOut = double;
-    template <class T>
-    using Float = ProdFtorFloat<T>;
-    template <class T>
-    using NaN = ProdNaNFtor<T>;
-    template <class T>
-    using Int = ProdFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 1;  // "omitnan" selects the omitting product
-};
 
 template <>
 void cumDispatch<CumOp::Prod>(std::uint8_t direction, const vxArray_tag* scanIn,

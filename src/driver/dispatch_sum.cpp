@@ -1,20 +1,8 @@
-// The cumulative sum's functor table on the shared dispatch.
+// The cumulative sum on the shared dispatch, with its functor table.
 #include "driver/dispatch.hpp"
-#include "functors/sum.hpp"
+#include "driver/tables.hpp"
 
 namespace tzcumfun {
-
-struct SumTable {
-    using Logical = SumFtorLogical;
-    using LogicalOut = double;
-    template <class T>
-    using Float = SumFtorFloat<T>;
-    template <class T>
-    using NaN = SumNaNFtor<T>;
-    template <class T>
-    using Int = SumFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 1;  // "omitnan" selects the omitting sum
-};
 
 template <>
 void cumDispatch<CumOp::Sum>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,

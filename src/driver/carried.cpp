@@ -1,0 +1,38 @@
+// Block scans from carried running values, on the gateways' functor tables and class dispatch.
+#include "driver/carried.hpp"
+
+#include "driver/dispatch.hpp"
+#include "driver/tables.hpp"
+
+namespace tzcumfun {
+namespace {
+
+// The block as the class dispatch runs it once it has chosen the functor and element types.
+struct CarriedRun {
+    const CarriedBlock& block;
+
+    template <class Ftor, class In, class Out>
+    void run() const {
+        scanCarried(block.geometry, static_cast<const In*>(block.in), static_cast<Out*>(block.out),
+                    static_cast<const Out*>(block.carry), Ftor{});
+    }
+};
+
+}  // namespace
+
+void carriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
+                 const CarriedBlock& block) {
+    const CarriedRun scan{block};
+    switch (op) {
+        case CumOp::Sum:
+            return dispatchClass<SumTable>(classId, complex, nanFlag, scan);
+        case CumOp::Prod:
+            return dispatchClass<ProdTable>(classId, complex, nanFlag, scan);
+        case CumOp::Min:
+            return dispatchClass<MinTable>(classId, complex, nanFlag, scan);
+        case CumOp::Max:
+            return dispatchClass<MaxTable>(classId, complex, nanFlag, scan);
+    }
+}
+
+}  // namespace tzcumfun
