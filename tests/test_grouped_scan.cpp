@@ -3,12 +3,10 @@
 #include <cmath>
 #include <cstring>
 #include <random>
-
 #include "functors/minmax.hpp"
 #include "functors/prod.hpp"
 #include "functors/sum.hpp"
 #include "traversal/contiguous.hpp"
-
 using namespace tzcumfun;
 
 // Fewer vectors than a group, whole groups, left-over vectors, short and long vectors, NaNs, signed

@@ -32,22 +32,29 @@ struct SumNaNFtor {
     }
 };
 
-// Saturating integer sums, made in T itself. The sum is formed with the compiler's overflow check,
-// which on x86-64 is the add and its overflow flag; on overflow the result saturates towards the
-// sign of x, since only an x of that sign can carry prev past that limit. The limit depends on x
-// alone, off the chain of running values, and is selected, never branched to.
+// Saturating integer sums. The overflow tests are made in T itself: MIN - x for negative x and
+// MAX - x otherwise cannot overflow. Both tests and the wrapped sum are computed and one is
+// selected, so that the sign of x, which is data, never steers a branch in the element loop.
 template <std::integral T>
 struct SumFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
     static constexpr T kMax = std::numeric_limits<T>::max();
+    using Unsigned = std::make_unsigned_t<T>;
 
     static T init(T x) { return x; }
     static T combine(T prev, T x) {
-        T sum;
-        const bool overflows = __builtin_add_overflow(prev, x, &sum);
-        T limit = kMax;
-        if constexpr (std::is_signed_v<T>) limit = x < 0 ? kMin : kMax;
-        return overflows ? limit : sum;
+        // The sum wraps in the unsigned type, where that is defined, and is kept only if it fits.
+        const T wrapped = static_cast<T>(static_cast<Unsigned>(prev) + static_cast<Unsigned>(x));
+        if constexpr (std::is_signed_v<T>) {
+            // One limit and one test: MIN - x > prev for negative x, MAX - x < prev otherwise.
+            const bool negative = x < 0;
+            const T limit = negative ? kMin : kMax;
+            const T room = T(limit - x);
+            const bool saturates = (negative != (prev > room)) & (prev != room);
+            return saturates ? limit : wrapped;
+        } else {
+            return T(kMax - x) < prev ? kMax : wrapped;
+        }
     }
 };
 

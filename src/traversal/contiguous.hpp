@@ -23,7 +23,7 @@ inline constexpr std::size_t kGroupMinLength = 4;
 // own, already wide enough to fill the machine; grouped, they ran slower. Complex sums gained
 // too little to set them apart. Real elements are grouped.
 template <class In, class Out>
-inline constexpr bool kGroupsVectors = std::is_arithmetic_v<In>&& std::is_arithmetic_v<Out>;
+inline constexpr bool kGroupable = (std::is_arithmetic_v<In> && std::is_arithmetic_v<Out>);
 
 // Scans `kGroupVectors` adjacent vectors starting at `in` and `out`. A step loads its elements of
 // every vector before it stores any output: a load issued behind a store whose address matches in
@@ -91,7 +91,7 @@ requires CumFunctor<Ftor, In, Out>
 void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t count,
                    Ftor ftor) {
     const std::size_t groups =
-        kGroupsVectors<In, Out> && dimLen >= kGroupMinLength ? count / kGroupVectors : 0;
+        kGroupable<In, Out> && dimLen >= kGroupMinLength ? count / kGroupVectors : 0;
     const std::size_t grouped = groups * kGroupVectors;
     const std::size_t groupSize = kGroupVectors * dimLen;
     if (forward) {
