@@ -4,12 +4,14 @@
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <iomanip>
+#include <iostream>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -29,22 +31,26 @@ using Gateway = void (*)(int, matrix::ArrayHandle*, int, const vxArray_tag**);
 constexpr std::size_t kKiB = std::size_t{1} << 10;
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
-// Input plus output bytes of one call. The small size fits the second-level cache of one core;
-// the large one is several times the last-level cache, so every byte comes from memory.
-enum class Size { InCache, BeyondCache };
+// Input plus output bytes of one call. The named sizes: "cache" fits the second-level cache of one
+// core; "memory" is several times the last-level cache, so every byte comes from memory. The size
+// sweep behind the pictures names its sizes in bytes.
+struct Size {
+    std::size_t bytes;
+    std::string name;
+};
 
-constexpr std::size_t totalBytes(Size size) {
-    return size == Size::InCache ? 256 * kKiB : 256 * kMiB;
-}
+const Size kInCache{256 * kKiB, "cache"};
+const Size kBeyondCache{256 * kMiB, "memory"};
 
-const char* nameOf(Size size) {
-    return size == Size::InCache ? "cache" : "memory";
+bool fitsCache(const Size& size) {
+    return size.bytes <= kMiB;
 }
 
 // Contiguous: a column-major matrix along its first dimension. LastDim: the same matrix along its
 // second, so each slice is a column and the rows run side by side. Page: a three-dimensional
-// array along its second dimension, one rows-by-columns page after another.
-enum class Layout { Contiguous, LastDim, Page };
+// array along its second dimension, one rows-by-columns page after another. Vector: one column
+// holding every element, scanned as one chain.
+enum class Layout { Contiguous, LastDim, Page, Vector };
 
 const char* nameOf(Layout layout) {
     switch (layout) {
@@ -54,20 +60,28 @@ const char* nameOf(Layout layout) {
             return "lastdim";
         case Layout::Page:
             return "page";
+        case Layout::Vector:
+            return "vector";
     }
     return "?";
 }
 
-// Dimensions holding about `count` elements in `layout`. The matrix has 128 rows in cache and
-// 4096 beyond it, so a contiguous vector is long enough that the scan itself, not the loop
-// set-up, is measured; pages are square.
-Dims shapeOf(Layout layout, Size size, std::size_t count) {
+// Dimensions holding about `count` elements in `layout`. Shapes follow the bytes, as if the
+// elements were doubles: the matrix is square (128 rows in cache, 4096 in memory), so a
+// contiguous vector is long enough that the scan itself, not the loop set-up, is measured, and
+// pages are cubes (32 and 256 on a side).
+Dims shapeOf(Layout layout, const Size& size, std::size_t count) {
+    const double doubles = static_cast<double>(size.bytes) / (2 * sizeof(double));
+    const auto powerOfTwo = [](double x) {
+        return std::size_t{1} << static_cast<int>(std::lround(std::log2(x)));
+    };
+    if (layout == Layout::Vector) return {count, 1};
     if (layout == Layout::Page) {
-        const std::size_t side = size == Size::InCache ? 32 : 256;
-        return {side, side, count / (side * side)};
+        const std::size_t side = powerOfTwo(std::cbrt(doubles));
+        return {side, side, std::max<std::size_t>(1, count / (side * side))};
     }
-    const std::size_t rows = size == Size::InCache ? 128 : 4096;
-    return {rows, count / rows};
+    const std::size_t rows = powerOfTwo(std::sqrt(doubles));
+    return {rows, std::max<std::size_t>(1, count / rows)};
 }
 
 // What the input holds. Spread values keep sums away from saturation and maxima changing now and
@@ -166,9 +180,9 @@ void fill(vxArray_tag* array, Values values, std::uint64_t seed) {
 // How many distinct inputs a benchmark cycles through. Called thousands of times on one small
 // input, a branchy kernel runs as if its branches were free, because the branch predictor learns
 // the data by heart; with a second input it no longer can, as in real use. Beyond the cache the
-// input is far too long to be learnt.
-constexpr std::size_t variantsOf(Size size) {
-    return size == Size::InCache ? 4 : 1;
+// input is far too long to be learnt, and a copy would only cost memory.
+std::size_t variantsOf(const Size& size) {
+    return fitsCache(size) ? 4 : 1;
 }
 
 // The last inputs built. Benchmarks over the same arrays are registered next to each other, so a
@@ -228,6 +242,7 @@ struct Operation {
 
 constexpr Operation kCumsum{"cumsum", mathelemCumsumFcn, Values::Spread, true};
 constexpr Operation kCumprod{"cumprod", mathelemCumprodFcn, Values::NearOne, true};
+constexpr Operation kCummin{"cummin", mathelemCumminFcn, Values::Spread, false};
 constexpr Operation kCummax{"cummax", mathelemCummaxFcn, Values::Spread, false};
 
 struct GatewayCase {
@@ -235,16 +250,18 @@ struct GatewayCase {
     Element element;
     Layout layout;
     Size size;
+    std::string prefix;  // "" for the named cases, "sweep/" for the size sweep
 
     std::size_t outBytes() const {
         return element.classId == vxLOGICAL_CLASS && op.logicalBecomesDouble ? 8 : element.inBytes;
     }
-    std::size_t count() const { return totalBytes(size) / (element.inBytes + outBytes()); }
+    std::size_t count() const { return size.bytes / (element.inBytes + outBytes()); }
     Dims dims() const { return shapeOf(layout, size, count()); }
-    double dimArgument() const { return layout == Layout::Contiguous ? 1.0 : 2.0; }
+    double dimArgument() const {
+        return layout == Layout::LastDim || layout == Layout::Page ? 2 : 1;
+    }
     std::string name() const {
-        return std::string(op.name) + "/" + element.name + "/" + nameOf(layout) + "/" +
-               nameOf(size);
+        return prefix + op.name + "/" + element.name + "/" + nameOf(layout) + "/" + size.name;
     }
 };
 
@@ -283,10 +300,11 @@ struct StreamCase {
     Cores cores;
     Output output;
     Size size;
+    std::string prefix;
 
     std::string name() const {
-        return std::string("stream/") + (cores == Cores::One ? "1core" : "allcores") + "/" +
-               (output == Output::Fresh ? "fresh" : "reused") + "/" + nameOf(size);
+        return prefix + "stream/" + (cores == Cores::One ? "1core" : "allcores") + "/" +
+               (output == Output::Fresh ? "fresh" : "reused") + "/" + size.name;
     }
 };
 
@@ -316,7 +334,7 @@ void streamAddParallel(const double* in, double* out, std::size_t count, double 
 }
 
 void streamBench(benchmark::State& state, const StreamCase& bench) {
-    const std::size_t count = totalBytes(bench.size) / (2 * sizeof(double));
+    const std::size_t count = bench.size.bytes / (2 * sizeof(double));
     const Dims dims = shapeOf(Layout::Contiguous, bench.size, count);
     // The same inputs as the gateways', so the cache holds the same bytes.
     const auto& inputs =
@@ -355,6 +373,54 @@ void streamBench(benchmark::State& state, const StreamCase& bench) {
     state.SetItemsProcessed(iterations * static_cast<std::int64_t>(used));
 }
 
+// The latency ceilings: one dependent chain of an operation in its plainest form (add, multiply,
+// compare and select) over the input of the one-vector scan, into a reused array. A scan that
+// keeps one chain, as a single vector must, can at best run at this rate.
+struct ChainCase {
+    Operation op;
+    Size size;
+
+    std::string name() const { return std::string("chain/") + op.name + "/double/" + size.name; }
+};
+
+template <class Step>
+void chainLoop(const double* in, double* out, std::size_t count, Step step) {
+    double running = in[0];
+    out[0] = running;
+    for (std::size_t elem = 1; elem < count; ++elem) {
+        running = step(running, in[elem]);
+        out[elem] = running;
+    }
+}
+
+void chainBench(benchmark::State& state, const ChainCase& bench) {
+    const std::size_t count = bench.size.bytes / (2 * sizeof(double));
+    const auto& inputs =
+        cachedInputs(vxDOUBLE_CLASS, vxREAL, {count, 1}, bench.op.values, variantsOf(bench.size));
+    std::vector<double> out(count);
+    const std::string op = bench.op.name;
+    std::size_t turn = 0;
+    for (auto _ : state) {
+        const auto* in = static_cast<const double*>(inputs[turn++ % inputs.size()]->data);
+        if (op == "cumsum") {
+            chainLoop(in, out.data(), count, [](double prev, double x) { return prev + x; });
+        } else if (op == "cumprod") {
+            chainLoop(in, out.data(), count, [](double prev, double x) { return prev * x; });
+        } else if (op == "cummax") {
+            chainLoop(in, out.data(), count,
+                      [](double prev, double x) { return x > prev ? x : prev; });
+        } else {
+            chainLoop(in, out.data(), count,
+                      [](double prev, double x) { return x < prev ? x : prev; });
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    const auto iterations = static_cast<std::int64_t>(state.iterations());
+    state.SetBytesProcessed(iterations * static_cast<std::int64_t>(count * 2 * sizeof(double)));
+    state.SetItemsProcessed(iterations * static_cast<std::int64_t>(count));
+}
+
 // Two yardsticks for the gateway's last-dimension sweep in cache: the same sweep (each slice is
 // the previous output slice plus the input slice) with its slice loop kept scalar, and with it
 // written in fixed lanes that -O2 turns into packed adds. Where the gateway lands between them
@@ -383,14 +449,14 @@ void sweepSlicePacked(const double* __restrict prev, const double* __restrict in
 
 std::string sweepName(Sweep sweep) {
     return std::string("reference/lastdim-sweep/") +
-           (sweep == Sweep::Scalar ? "scalar" : "packed") + "/" + nameOf(Size::InCache);
+           (sweep == Sweep::Scalar ? "scalar" : "packed") + "/" + kInCache.name;
 }
 
 void sweepBench(benchmark::State& state, Sweep sweep) {
-    const std::size_t count = totalBytes(Size::InCache) / (2 * sizeof(double));
-    const Dims dims = shapeOf(Layout::LastDim, Size::InCache, count);
+    const std::size_t count = kInCache.bytes / (2 * sizeof(double));
+    const Dims dims = shapeOf(Layout::LastDim, kInCache, count);
     const auto& inputs =
-        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(Size::InCache));
+        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(kInCache));
     const std::size_t rows = dims[0];
     const std::size_t slices = dims[1];
     std::size_t turn = 0;
@@ -445,21 +511,31 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::Finalize();
         if (order_.empty()) return;
         std::ostream& out = GetOutputStream();
-        out << "\nMedians. 'of stream' divides by the streaming loop out[i] = in[i] + c into a "
-               "fresh"
-               " array\nover the same bytes at the same size, on all cores and on one core.\n";
+        out << "\nMedians. 'stream' divides by the streaming loop out[i] = in[i] + c over the same "
+               "bytes at the\nsame size: on all cores into a fresh array, on one core into a fresh "
+               "array, and on all cores\ninto a reused array (the stable ceiling). A one-vector "
+               "scan "
+               "is also divided by the dependent\nchain of its operation on the same input.\n";
         out << std::left << std::setw(40) << "benchmark" << std::right << std::setw(9) << "GB/s"
             << std::setw(10) << "Gelem/s" << std::setw(12) << "of stream" << std::setw(12)
-            << "of 1 core"
+            << "of 1 core" << std::setw(12) << "of reused" << std::setw(10) << "of chain"
             << "\n";
         for (const std::string& name : order_) {
+            if (name.rfind("sweep/", 0) == 0) continue;  // the sweep is for the pictures
             const Rate& rate = rates_.at(name);
             const std::string size = name.substr(name.rfind('/') + 1);
+            std::string chain = "-";
+            if (name.find("/double/vector/") != std::string::npos) {
+                chain =
+                    fractionOf(rate, "chain/" + name.substr(0, name.find('/')) + "/double/" + size);
+            }
             out << std::left << std::setw(40) << name << std::right << std::fixed
                 << std::setprecision(2) << std::setw(9) << rate.bytes * 1e-9 << std::setw(10)
                 << std::setprecision(3) << rate.items * 1e-9 << std::setprecision(2)
                 << std::setw(12) << fractionOf(rate, "stream/allcores/fresh/" + size)
-                << std::setw(12) << fractionOf(rate, "stream/1core/fresh/" + size) << "\n";
+                << std::setw(12) << fractionOf(rate, "stream/1core/fresh/" + size) << std::setw(12)
+                << fractionOf(rate, "stream/allcores/reused/" + size) << std::setw(10) << chain
+                << "\n";
         }
         reportVectorisation(out);
     }
@@ -514,38 +590,47 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
 // Real time throughout: the gateways and the parallel stream hand work to oneTBB's workers, whose
 // time the calling thread's CPU clock would miss.
-void configure(benchmark::internal::Benchmark* bench, Size size) {
+void configure(benchmark::internal::Benchmark* bench, const Size& size) {
     bench->UseRealTime()
-        ->MinTime(size == Size::InCache ? 0.05 : 0.1)
-        ->Unit(size == Size::InCache ? benchmark::kMicrosecond : benchmark::kMillisecond);
+        ->MinTime(fitsCache(size) ? 0.05 : 0.1)
+        ->Unit(size.bytes < 16 * kMiB ? benchmark::kMicrosecond : benchmark::kMillisecond);
 }
 
-void registerAll() {
+void registerGateway(const GatewayCase& bench, int repetitions) {
+    auto* registered = benchmark::RegisterBenchmark(
+        bench.name().c_str(), [bench](benchmark::State& state) { gatewayBench(state, bench); });
+    configure(registered, bench.size);
+    if (repetitions > 0) registered->Repetitions(repetitions);
+}
+
+void registerStream(const StreamCase& bench, int repetitions) {
+    auto* registered = benchmark::RegisterBenchmark(
+        bench.name().c_str(), [bench](benchmark::State& state) { streamBench(state, bench); });
+    configure(registered, bench.size);
+    if (repetitions > 0) registered->Repetitions(repetitions);
+}
+
+// The named cases: every operation in every layout at the two named sizes, the streams they are
+// divided by, one-vector scans beside their chains, and the last-dimension reference sweeps.
+void registerNamed() {
     const Layout layouts[] = {Layout::Contiguous, Layout::LastDim, Layout::Page};
     const std::vector<std::pair<Operation, std::vector<Element>>> operations = {
-        {kCumsum, {kDouble, kSingle, kInt32, kLogical}},
-        {kCumprod, {kDouble, kSingle, kComplexDouble, kInt64}},
-        {kCummax, {kDouble, kInt8, kLogical, kComplexDouble}},
+        {kCumsum, {kDouble, kSingle, kInt32, kInt64, kLogical}},
+        {kCumprod, {kDouble, kSingle, kInt32, kInt64, kComplexDouble}},
+        {kCummin, {kDouble, kSingle, kInt32, kInt64}},
+        {kCummax, {kDouble, kSingle, kInt32, kInt64, kInt8, kLogical, kComplexDouble}},
     };
-    for (const Size size : {Size::InCache, Size::BeyondCache}) {
+    for (const Size& size : {kInCache, kBeyondCache}) {
         // Streams first: they share the double matrix of the cumsum runs that follow.
         for (const Output output : {Output::Fresh, Output::Reused}) {
-            for (const Cores cores : {Cores::One, Cores::All}) {
-                const StreamCase bench{cores, output, size};
-                configure(benchmark::RegisterBenchmark(
-                              bench.name().c_str(),
-                              [bench](benchmark::State& state) { streamBench(state, bench); }),
-                          size);
-            }
+            for (const Cores cores : {Cores::One, Cores::All})
+                registerStream({cores, output, size, ""}, 0);
         }
         for (const auto& [op, elements] : operations) {
             for (const Element& element : elements) {
                 for (const Layout layout : layouts) {
-                    const GatewayCase bench{op, element, layout, size};
-                    configure(benchmark::RegisterBenchmark(
-                                  bench.name().c_str(),
-                                  [bench](benchmark::State& state) { gatewayBench(state, bench); }),
-                              size);
+                    const GatewayCase bench{op, element, layout, size, ""};
+                    registerGateway(bench, 0);
                     // The reference sweeps run right after the sweep they measure, on the same
                     // input, so that a neighbour's load on this shared machine hits all three.
                     if (bench.name() != "cumsum/double/lastdim/cache") continue;
@@ -558,16 +643,71 @@ void registerAll() {
                     }
                 }
             }
+            // One long vector, then the chain of the same operation on the same input.
+            registerGateway({op, kDouble, Layout::Vector, size, ""}, 0);
+            const ChainCase chain{op, size};
+            configure(benchmark::RegisterBenchmark(
+                          chain.name().c_str(),
+                          [chain](benchmark::State& state) { chainBench(state, chain); }),
+                      size);
         }
     }
+}
+
+// The size sweep behind the pictures: each operation for the 4- and 8-byte classes in the three
+// layouts, beside the reused-array stream, from 4 KiB to 512 MiB in steps of four (quick: three
+// sizes). Cases sharing an input run next to each other, so each input is built once.
+void registerSweep(bool quick) {
+    std::vector<std::size_t> sizes;
+    if (quick) {
+        sizes = {16 * kKiB, kMiB, 64 * kMiB};
+    } else {
+        for (std::size_t bytes = 4 * kKiB; bytes <= 256 * kMiB; bytes *= 4)
+            sizes.push_back(bytes);
+        sizes.push_back(512 * kMiB);
+    }
+    const int repetitions = quick ? 1 : 3;
+    for (const std::size_t bytes : sizes) {
+        const Size size{bytes, std::to_string(bytes)};
+        registerStream({Cores::All, Output::Reused, size, "sweep/"}, repetitions);
+        for (const Element& element : {kDouble, kSingle, kInt32, kInt64}) {
+            for (const Layout layout : {Layout::Contiguous, Layout::LastDim, Layout::Page}) {
+                for (const Operation& op : {kCumsum, kCummin, kCummax, kCumprod})
+                    registerGateway({op, element, layout, size, "sweep/"}, repetitions);
+            }
+        }
+    }
+}
+
+// Our own option, taken out before the benchmark library reads the rest: --sweep=full (the
+// default), --sweep=quick or --sweep=none.
+std::string takeSweepOption(int& argc, char** argv) {
+    std::string sweep = "full";
+    int kept = 1;
+    for (int arg = 1; arg < argc; ++arg) {
+        const std::string text = argv[arg];
+        if (text.rfind("--sweep=", 0) == 0) {
+            sweep = text.substr(8);
+        } else {
+            argv[kept++] = argv[arg];
+        }
+    }
+    argc = kept;
+    return sweep;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string sweep = takeSweepOption(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    registerAll();
+    if (sweep != "full" && sweep != "quick" && sweep != "none") {
+        std::cerr << "--sweep takes full, quick or none\n";
+        return 1;
+    }
+    registerNamed();
+    if (sweep != "none") registerSweep(sweep == "quick");
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

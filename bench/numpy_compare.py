@@ -10,6 +10,7 @@ Axes are NumPy's (``axis=k``), whatever the order of the data.
 """
 
 import argparse
+import json
 import os
 import statistics
 import time
@@ -92,6 +93,7 @@ def timed(function, data, loops):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=7, help="timed pairs per case")
+    parser.add_argument("--json", metavar="FILE", help="also write the medians to FILE as JSON")
     options = parser.parse_args()
     rng = np.random.default_rng(2024)
     print(f"tzcumfun vs NumPy {np.__version__}, {os.cpu_count()} CPUs, 2-D {ROWS}-by-{COLS}, "
@@ -99,6 +101,7 @@ def main():
     header = f"{'case':<38} {'tzcumfun':>12} {'NumPy':>12} {'NumPy/tz':>9}"
     print(header)
     print("-" * len(header))
+    results = []
     for label, data, ours, theirs, loops in cases(rng):
         ours(data), theirs(data)  # first touch of result pages and caches
         pairs = [(timed(ours, data, loops), timed(theirs, data, loops))
@@ -108,6 +111,12 @@ def main():
         unit, scale = ("us", 1e6) if loops > 1 else ("ms", 1e3)
         print(f"{label:<38} {mine * scale:>9.2f} {unit} {numpy_time * scale:>9.2f} {unit} "
               f"{numpy_time / mine:>8.2f}x")
+        results.append({"case": label, "tzcumfun_seconds": mine, "numpy_seconds": numpy_time,
+                        "numpy_over_tzcumfun": numpy_time / mine})
+    if options.json:
+        with open(options.json, "w", encoding="utf-8") as out:
+            json.dump({"numpy": np.__version__, "cpus": os.cpu_count(), "repeat": options.repeat,
+                       "cases": results}, out, indent=1)
 
 
 if __name__ == "__main__":

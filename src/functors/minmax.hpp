@@ -87,21 +87,20 @@ struct CarryNaN {
 };
 
 // The result is always prev or x whole, selected rather than computed, so NaN payloads, signed
-// zeros and both parts of a complex value pass through bit for bit. The NaN rule is tested first:
-// it is cheap, and for complex data it spares the magnitudes of elements it refuses.
+// zeros and both parts of a complex value pass through bit for bit. Real values evaluate both
+// tests and combine them with a bitwise AND, which compiles to compares and a select, not to a
+// branch on the data. For complex data the NaN rule is tested first: it is cheap and spares the
+// magnitudes of elements it refuses.
 template <std::floating_point T, class Extreme, class NaNRule>
 struct FloatExtremeFtor {
     static T init(T x) { return x; }
-    static T combine(T prev, T x) { return takesOver(prev, x) ? x : prev; }
+    static T combine(T prev, T x) {
+        const bool takesOver = NaNRule::admits(prev, x) & Extreme::beyond(prev, x);
+        return takesOver ? x : prev;
+    }
     static std::complex<T> init(std::complex<T> x) { return x; }
     static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
-        return takesOver(prev, x) ? x : prev;
-    }
-
-  private:
-    template <class V>
-    static bool takesOver(const V& prev, const V& x) {
-        return NaNRule::admits(prev, x) && Extreme::beyond(prev, x);
+        return NaNRule::admits(prev, x) && Extreme::beyond(prev, x) ? x : prev;
     }
 };
 

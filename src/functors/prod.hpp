@@ -3,7 +3,6 @@
 
 #include <complex>
 #include <concepts>
-#include <cstdint>
 #include <limits>
 #include <type_traits>
 
@@ -26,17 +25,6 @@ constexpr bool isFinite(T x) {
     constexpr T kMax = std::numeric_limits<T>::max();
     return x >= -kMax && x <= kMax;
 }
-
-// An integer type wide enough to hold the exact product of any two T.
-__extension__ using Int128 = __int128;
-__extension__ using UInt128 = unsigned __int128;
-
-template <std::integral T>
-using WideProduct = std::conditional_t<
-    (sizeof(T) <= 2), std::conditional_t<std::is_signed_v<T>, std::int32_t, std::uint32_t>,
-    std::conditional_t<(sizeof(T) == 4),
-                       std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>,
-                       std::conditional_t<std::is_signed_v<T>, Int128, UInt128>>>;
 
 }  // namespace detail
 
@@ -84,8 +72,11 @@ struct ProdNaNFtor {
     }
 };
 
-// Saturating integer products. The exact product is formed in a wider type, where it cannot
-// overflow, and clamped to the limits of T at every step.
+// Saturating integer products: the exact product clamped to the limits of T at every step. The
+// product is formed with the compiler's overflow check (on x86-64 the multiply and its overflow
+// flag), which tells whether the exact product fits in T; when it does not, it lies beyond the
+// limit on the side of its sign, the sign of prev times the sign of x. Both limits and the product
+// are computed and one is selected, so no data steers a branch.
 template <std::integral T>
 struct ProdFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
@@ -93,26 +84,11 @@ struct ProdFtorInt {
 
     static T init(T x) { return x; }
     static T combine(T prev, T x) {
-        using Wide = detail::WideProduct<T>;
-        const Wide product = static_cast<Wide>(prev) * static_cast<Wide>(x);
-        if constexpr (sizeof(T) == 8 && std::is_signed_v<T>) {
-            // The product fits exactly when its upper half only repeats the sign bit of the lower.
-            const auto hi = static_cast<std::int64_t>(product >> 64);
-            const auto lo = static_cast<std::uint64_t>(product);
-            // hi 0 with lo's top bit clear, or hi -1 with it set; any other pair saturates
-            // towards the sign of hi. Written as selects: the signs are data, not branches.
-            const bool fits = hi == (static_cast<std::int64_t>(lo) >> 63);
-            const T limit = hi < 0 ? kMin : kMax;
-            return fits ? static_cast<T>(lo) : limit;
-        } else if constexpr (sizeof(T) == 8) {
-            return (product >> 64) != 0 ? kMax : static_cast<T>(product);
-        } else {
-            if (product > static_cast<Wide>(kMax)) return kMax;
-            if constexpr (std::is_signed_v<T>) {
-                if (product < static_cast<Wide>(kMin)) return kMin;
-            }
-            return static_cast<T>(product);
-        }
+        T product;
+        const bool overflows = __builtin_mul_overflow(prev, x, &product);
+        T limit = kMax;
+        if constexpr (std::is_signed_v<T>) limit = (prev < 0) != (x < 0) ? kMin : kMax;
+        return overflows ? limit : product;
     }
 };
 
