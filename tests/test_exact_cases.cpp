@@ -2,11 +2,10 @@
 // cases of tests/exact_cases.txt, equal magnitudes on exact circles, and real parallelism.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -22,34 +21,12 @@ namespace {
 // Bit for bit, except that an expected NaN matches any NaN.
 template <class T>
 bool same(T actual, T expected) {
-    if constexpr (std::is_floating_point_v<T>) {
-        using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
-        if (std::isnan(expected)) return std::isnan(actual);
-        return std::bit_cast<Bits>(actual) == std::bit_cast<Bits>(expected);
-    } else {
-        return actual == expected;
-    }
+    return std::isnan(expected) ? std::isnan(actual)
+                                : std::memcmp(&actual, &expected, sizeof(T)) == 0;
 }
 template <class T>
 bool same(std::complex<T> actual, std::complex<T> expected) {
     return same(actual.real(), expected.real()) && same(actual.imag(), expected.imag());
-}
-
-template <class T>
-std::vector<T> numbers(std::istringstream& line) {
-    std::vector<T> values;
-    for (std::string word; line >> word && word[0] != '#';) {
-        if constexpr (std::is_same_v<T, float>) {
-            values.push_back(std::strtof(word.c_str(), nullptr));
-        } else if constexpr (std::is_floating_point_v<T>) {
-            values.push_back(std::strtod(word.c_str(), nullptr));
-        } else if constexpr (std::is_signed_v<T>) {
-            values.push_back(std::stoll(word));
-        } else {
-            values.push_back(std::stoull(word));
-        }
-    }
-    return values;
 }
 
 // Functors in the order maximum, maximum carrying NaN, minimum, minimum carrying NaN.
@@ -59,9 +36,12 @@ template <class T>
 constexpr Combine<T> kExtremes[] = {MaxFtorFloat<T>::combine, MaxNaNFtor<T>::combine,
                                     MinFtorFloat<T>::combine, MinNaNFtor<T>::combine};
 
+// One line of the table after its kind and type: numbers up to a comment.
 template <class T>
 void checkRow(const std::string& kind, std::istringstream& line) {
-    const auto v = numbers<T>(line);
+    std::vector<T> v;
+    for (std::string word; line >> word && word[0] != '#';)
+        v.push_back(static_cast<T>(std::strtold(word.c_str(), nullptr)));
     if constexpr (std::is_floating_point_v<T>) {
         using C = std::complex<T>;
         if (kind == "product") {
@@ -177,22 +157,17 @@ TEST(Traversal, ParallelPathsRunOnSeveralThreads) {
     const std::vector<double> in(kLen * kRows * kPages, 1.0);
     std::vector<double> out(in.size());
     const ThreadRecordingSum sum;
-    const std::function<void()> layouts[] = {
-        [&] {
-            runCumMatrix(true, in.data(), out.data(), kLen, kRows * kPages, kContiguousTuning, sum);
-        },
-        [&] {
-            runCumStrideMatrix(true, in.data(), out.data(), kLen, kRows * kPages, kLastDimTuning,
-                               sum);
-        },
-        [&] {
-            runPageStrideMatrix(true, in.data(), out.data(), kRows, kLen, kPages, kPageTuning, sum);
-        }};
-    for (const auto& run : layouts) {
+    for (int layout = 0; layout < 3; ++layout) {
         gThreads.clear();
-        for (int attempt = 0; attempt < 20 && gThreads.size() < 2; ++attempt)
-            run();
-        EXPECT_GE(gThreads.size(), 2U) << "layout " << &run - layouts << " never ran in parallel";
+        for (int attempt = 0; attempt < 20 && gThreads.size() < 2; ++attempt) {
+            layout == 0   ? runCumMatrix(true, in.data(), out.data(), kLen, kRows * kPages,
+                                         kContiguousTuning, sum)
+            : layout == 1 ? runCumStrideMatrix(true, in.data(), out.data(), kLen, kRows * kPages,
+                                               kLastDimTuning, sum)
+                          : runPageStrideMatrix(true, in.data(), out.data(), kRows, kLen, kPages,
+                                                kPageTuning, sum);
+        }
+        EXPECT_GE(gThreads.size(), 2U) << "layout " << layout << " never ran in parallel";
     }
 }
 

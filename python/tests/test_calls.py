@@ -16,49 +16,47 @@ FUNCS = {"cumsum": tz.cumsum, "cumprod": tz.cumprod, "cummin": tz.cummin, "cumma
 UFUNCS = {"cumsum": np.add, "cumprod": np.multiply, "cummin": np.minimum, "cummax": np.maximum}
 A = np.asfortranarray(np.arange(1.0, 25.0).reshape(2, 3, 4) % 7)
 M = np.ones((3, 2))
-
-# (arguments after A, keywords) -> (axis, reverse) of the scan they name.
-FORMS = [
-    ((), {}, 0, False),
-    ((3,), {}, 2, False),
-    (("REV", "omitnan"), {}, 0, True),
-    ((3, "r", "includemissing"), {}, 2, True),
-    ((), {"axis": np.int8(2), "reverse": True}, 2, True),
-    ((), {"axis": -2, "nan": "omit"}, 1, False),
-    ((np.uint64(2),), {}, 1, False),
-    ((np.float32(2),), {}, 1, False),
-    ((True,), {}, 0, False),
-    ((np.array([[2]]),), {}, 1, False),
-    ((sp.csc_matrix(np.array([[2.0]])),), {}, 1, False),
-    ((string("reverse"),), {}, 0, True),
-    ((np.str_("rev"),), {}, 0, True),
-    ((np.array(["rev"], dtype=object),), {}, 0, True),
-    ((2, string(["rev"])), {}, 1, True),
-]
+V = np.arange(1.0, 4.0)
 
 
+# Each call form on A: (arguments, keywords) -> (axis, reverse) of the scan they name.
 @pytest.mark.parametrize("op", FUNCS)
-@pytest.mark.parametrize("args, keywords, axis, reverse", FORMS)
+@pytest.mark.parametrize(
+    "args, keywords, axis, reverse",
+    [
+        ((), {}, 0, False),
+        ((3, "r", "includemissing"), {}, 2, True),
+        (("REV", "omitnan"), {}, 0, True),
+        ((), {"axis": np.int8(2), "reverse": True}, 2, True),
+        ((), {"axis": -2, "nan": "omit"}, 1, False),
+        ((np.uint64(2),), {}, 1, False),
+        ((np.float32(2),), {}, 1, False),
+        ((True,), {}, 0, False),
+        ((np.array([[2]]),), {}, 1, False),
+        ((sp.csc_matrix(np.array([[2.0]])),), {}, 1, False),
+        ((string("reverse"),), {}, 0, True),
+        ((np.str_("rev"),), {}, 0, True),
+        ((2, np.array(["rev"], dtype=object)), {}, 1, True),
+    ],
+)
 def test_call_forms_name_the_right_scan(op, args, keywords, axis, reverse):
-    ufunc = UFUNCS[op]
     flip = (lambda x: np.flip(x, axis)) if reverse else (lambda x: x)
     result = FUNCS[op](A, *args, **keywords)
-    np.testing.assert_array_equal(result, flip(ufunc.accumulate(flip(A), axis=axis)))
+    np.testing.assert_array_equal(result, flip(UFUNCS[op].accumulate(flip(A), axis=axis)))
     assert result.shape == A.shape and result.flags.f_contiguous
 
 
 @pytest.mark.parametrize(
     "a, args, keywords, expected",
     [
-        (np.arange(1.0, 4.0), (), {}, [1, 3, 6]),  # a 1-D array is a row: its only axis is dimension 2
-        (np.arange(1.0, 4.0), (1,), {}, [1, 2, 3]),
-        (np.arange(1.0, 4.0), (), {"axis": 0}, [1, 3, 6]),
-        (np.arange(1.0, 4.0), (), {"axis": -1, "reverse": True}, [6, 5, 3]),
-        (np.arange(1.0, 4.0).reshape(1, 1, 3), (), {}, [[[1, 3, 6]]]),
-        (np.arange(6.0).reshape(2, 3), (), {"axis": -1}, [[0, 1, 3], [3, 7, 12]]),
+        (V, (), {}, [1, 3, 6]),  # a 1-D array is a row: its only axis is the host's dimension 2
+        (V, (1,), {}, [1, 2, 3]),
+        (V, (), {"axis": 0}, [1, 3, 6]),
+        (V, (), {"axis": -1, "reverse": True}, [6, 5, 3]),
+        (V.reshape(1, 1, 3), (), {}, [[[1, 3, 6]]]),
         (5, (), {}, 5.0),
         ([[1, 2], [3, 4]], (), {}, [[1, 2], [4, 6]]),
-        (np.frombuffer(bytes([2, 0, 3, 1]), dtype=bool), (), {}, [1, 1, 2, 3]),  # any non-zero is true
+        (np.frombuffer(bytes([2, 0, 3, 1]), dtype=bool), (), {}, [1, 1, 2, 3]),  # non-zero is true
     ],
 )
 def test_shapes_and_inputs_keep_their_own_form(a, args, keywords, expected):
@@ -67,20 +65,19 @@ def test_shapes_and_inputs_keep_their_own_form(a, args, keywords, expected):
     np.testing.assert_array_equal(result, expected)
 
 
-@pytest.mark.parametrize("dtype", ["?", "f8", "f4", "c16", "c8", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8"])
+@pytest.mark.parametrize("dtype", "? f8 f4 c16 c8 i1 u1 i2 u2 i4 u4 i8 u8".split())
 @pytest.mark.parametrize("order", ["F", "C"])
 def test_dtypes_map_to_host_classes(dtype, order):
     a = np.array([[1, 0, 1], [1, 1, 0]], dtype=dtype, order=order)
-    if a.dtype.kind == "c":
-        a = a * (1 + 1j)
+    a = a * (1 + 1j) if a.dtype.kind == "c" else a
     for op, ufunc in UFUNCS.items():
         result = FUNCS[op](a)
-        logical_to_double = dtype == "?" and op in ("cumsum", "cumprod")
-        assert result.dtype == (np.float64 if logical_to_double else a.dtype)
-        if dtype not in "c16c8":  # NumPy orders complex values lexicographically
+        to_double = dtype == "?" and op in ("cumsum", "cumprod")
+        assert result.dtype == (np.float64 if to_double else a.dtype)
+        if a.dtype.kind != "c":  # NumPy orders complex values otherwise
             np.testing.assert_array_equal(result, ufunc.accumulate(a.astype(result.dtype), axis=0))
     assert tz.cummax(np.array([1, 2j, -2, 2])).tolist() == [1, 2j, -2, -2]  # magnitude, then angle
-    assert tz.cumsum(np.array([1 + 0j, 2])).dtype == np.float64  # zero imaginary parts come back real
+    assert tz.cumsum(np.array([1 + 0j, 2])).dtype == np.float64  # zero imaginary parts: real
 
 
 @pytest.mark.parametrize("kind", [sp.csc_matrix, sp.coo_array])
@@ -93,56 +90,45 @@ def test_sparse_round_trip(kind, dtype):
         np.testing.assert_array_equal(result.toarray(), FUNCS[op](dense, dim))
 
 
-# One error of each kind the host reports: the library's, the string library's, the dimension
-# reader's and an arity error.
-@pytest.mark.parametrize(
-    "call, identifier, catalog",
-    [
-        (lambda: tz.cummin(M, "f", "R"), "Korvex:cummin:duplicateDirection", "Korvex:cumfun"),
-        (lambda: tz.cumsum(M, string(None)), "Korvex:string:MissingNotSupported", "Korvex:string"),
-        (lambda: tz.cumsum(M, 10**400), "Korvex:getdimarg:dimensionMustBePositiveInteger", "Korvex:getdimarg"),
-        (lambda: tz.call("cumsum", 10**30, M), "Korvex:TooManyOutputs", "Korvex"),
-    ],
-)
-def test_errors_keep_identifier_and_message_id(call, identifier, catalog):
-    with pytest.raises(KorvexError) as caught:
-        call()
-    error = caught.value
-    assert (error.identifier, error.catalog) == (identifier, catalog)
-    assert identifier.endswith(":" + error.key) and str(error) and "Unknown" not in str(error)
-    assert pickle.loads(pickle.dumps(error)).identifier == identifier
-
-
+# One error of each kind the host reports (the library's, the string library's, the dimension
+# reader's, an arity error), with its identifier; then the module's own refusals, with their text.
 @pytest.mark.parametrize(
     "call, error, text",
     [
+        (lambda: tz.cummin(M, "f", "R"), KorvexError, "Korvex:cummin:duplicateDirection"),
+        (lambda: tz.cumsum(M, string(None)), KorvexError, "Korvex:string:MissingNotSupported"),
+        (lambda: tz.cumsum(M, 10**400), KorvexError, "Korvex:getdimarg:dimensionMustBePositiveInteger"),
+        (lambda: tz.call("cumsum", 10**30, M), KorvexError, "Korvex:TooManyOutputs"),
         (lambda: tz.cumsum(np.ones(2, np.float16)), TypeError, "float16"),
-        (lambda: tz.cumsum(np.array([1, 2], dtype=object)), TypeError, "object"),
         (lambda: tz.cumsum(sp.csc_matrix(np.eye(2, dtype=np.int32))), TypeError, "int32"),
         (lambda: tz.cumsum(M, 1, axis=0), TypeError, "not both"),
         (lambda: tz.cumsum(M, axis=True), TypeError, "bool"),
-        (lambda: tz.cumsum(M, axis=-3), getattr(getattr(np, "exceptions", np), "AxisError", ValueError), "out of bounds"),
-        (lambda: tz.cumsum(M, reverse="yes"), TypeError, "bool"),
+        (lambda: tz.cumsum(M, axis=-3), getattr(np, "exceptions", np).AxisError, "out of bounds"),
         (lambda: tz.cumsum(M, nan="omitnan"), ValueError, "omitnan"),
         (lambda: tz.call("cumfoo", 1, M), ValueError, "cumfoo"),
     ],
 )
-def test_python_side_refusals(call, error, text):
-    with pytest.raises(error, match=text):
+def test_errors(call, error, text):
+    with pytest.raises(error) as caught:
         call()
+    if error is KorvexError:
+        e = caught.value
+        assert e.identifier == text and text.endswith(":" + e.key) and e.catalog.startswith("Korvex")
+        assert str(e) and "Unknown" not in str(e) and pickle.loads(pickle.dumps(e)).identifier == text
+    else:
+        assert text in str(caught.value)
 
 
 def test_inputs_are_borrowed_never_written_and_results_own_their_buffer():
     a = np.asfortranarray(np.random.default_rng(1).normal(size=(300, 200)))
     a.flags.writeable = False
-    snapshot, before, live = a.copy(), tz._input_copies(), tz._live_arrays()
-    results = [f(a, dim, *flags) for f in FUNCS.values() for dim in (1, 2, 3) for flags in ((), ("reverse",))]
-    assert tz._input_copies() == before
+    snapshot, copies, live = a.copy(), tz._input_copies(), tz._live_arrays()
+    results = [f(a, dim, *flags) for f in FUNCS.values() for dim in (1, 2, 3) for flags in ((), "r")]
+    assert tz._input_copies() == copies
     np.testing.assert_array_equal(a, snapshot)
     assert not any(np.shares_memory(r, a) for r in results)
     tz.cumsum(np.ascontiguousarray(a))
-    assert tz._input_copies() == before + 1
-    assert tz.call("cummax", 0, M) is None
+    assert tz._input_copies() == copies + 1 and tz.call("cummax", 0, M) is None
     assert type(results[0].base).__name__ == "PyCapsule" and results[0].flags.writeable
     assert tz._live_arrays() > live
     del results
@@ -154,29 +140,27 @@ def test_allocation_failures_raise_memory_error_without_leaks(data):
     gc.collect()
     baseline = tz._live_arrays()
     for op in FUNCS.values():
-        expected = op(data, 2, "reverse")
-        outcomes = set()
+        expected, outcomes = op(data, 2, "reverse"), set()
         try:
             for step in range(1, 12):
                 tz._fail_after(step)
                 try:
-                    result = op(data, 2, "reverse")
+                    assert (op(data, 2, "reverse") != expected).sum() == 0
+                    outcomes.add("ok")
                 except MemoryError:
                     outcomes.add("failed")
-                    continue
-                outcomes.add("ok")
-                assert (result != expected).sum() == 0
         finally:
             tz._fail_after(0)
         assert outcomes == {"failed", "ok"}
-    del expected, result
+    del expected
     gc.collect()
     assert tz._live_arrays() == baseline
 
 
 def test_threads_get_what_one_thread_gets():
     rng = np.random.default_rng(7)
-    inputs = [np.asfortranarray(rng.normal(size=(600, 700))), rng.integers(-9, 9, size=(800, 300)).astype(np.int16)]
+    inputs = [np.asfortranarray(rng.normal(size=(600, 700))),
+              rng.integers(-9, 9, size=(800, 300)).astype(np.int16)]
     calls = [(f, a, args) for f in FUNCS.values() for a in inputs for args in ((), (2, "reverse"))]
     expected = [f(a, *args).tobytes() for f, a, args in calls]
     mismatches = []
@@ -198,8 +182,7 @@ def test_threads_get_what_one_thread_gets():
 def test_gateways_run_without_the_gil():
     # While long calls run, this thread keeps ticking only if they let go of the GIL; holding it
     # would allow about one tick per call, between calls.
-    x = np.asfortranarray(np.ones((2000, 2000)))
-    calls, ticks = 5, 0
+    x, calls, ticks = np.asfortranarray(np.ones((2000, 2000))), 5, 0
     worker = threading.Thread(target=lambda: [tz.cumsum(x, 2) for _ in range(calls)])
     worker.start()
     while worker.is_alive():

@@ -8,6 +8,9 @@ from hypothesis.extra import numpy as hnp
 
 import tzcumfun as tz
 
+settings.register_profile("tzcumfun", database=None, deadline=None)  # no database in the tree
+settings.load_profile("tzcumfun")
+
 # Overflow and Inf - Inf are part of the properties; NumPy's warnings about them are noise here.
 pytestmark = pytest.mark.filterwarnings("ignore::RuntimeWarning")
 
