@@ -1,9 +1,9 @@
 // Helpers the gateway suites share: typed host arrays in and out, and gateway calls.
 #pragma once
 
+#include <algorithm>
 #include <complex>
-#include <cstring>
-#include <span>
+#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,18 +19,13 @@ using standin::ArrayHandle;
 using standin::Dims;
 using Gateway = void (*)(int, matrix::ArrayHandle*, int, const vxArray_tag**);
 
+constexpr tzcumfun::CumOp kAllOps[] = {tzcumfun::CumOp::Sum, tzcumfun::CumOp::Prod,
+                                       tzcumfun::CumOp::Min, tzcumfun::CumOp::Max};
+
 inline Gateway gatewayOf(tzcumfun::CumOp op) {
-    switch (op) {
-        case tzcumfun::CumOp::Sum:
-            return mathelemCumsumFcn;
-        case tzcumfun::CumOp::Prod:
-            return mathelemCumprodFcn;
-        case tzcumfun::CumOp::Min:
-            return mathelemCumminFcn;
-        case tzcumfun::CumOp::Max:
-            return mathelemCummaxFcn;
-    }
-    return mathelemCumsumFcn;
+    static const Gateway kGateways[] = {mathelemCumsumFcn, mathelemCumprodFcn, mathelemCumminFcn,
+                                        mathelemCummaxFcn};
+    return kGateways[static_cast<int>(op)];
 }
 
 inline const char* nameOf(tzcumfun::CumOp op) {
@@ -38,8 +33,20 @@ inline const char* nameOf(tzcumfun::CumOp op) {
     return kNames[static_cast<int>(op)];
 }
 
-constexpr tzcumfun::CumOp kAllOps[] = {tzcumfun::CumOp::Sum, tzcumfun::CumOp::Prod,
-                                       tzcumfun::CumOp::Min, tzcumfun::CumOp::Max};
+// The host class of an element type (complex types by their parts).
+template <class T>
+constexpr vxClassID hostClass() {
+    if constexpr (requires { typename T::value_type; }) {
+        return hostClass<typename T::value_type>();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return vxLOGICAL_CLASS;
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return sizeof(T) == sizeof(double) ? vxDOUBLE_CLASS : vxSINGLE_CLASS;
+    } else {  // the integer classes run int8, uint8, int16, ... uint64
+        const int sizeRank = sizeof(T) == 1 ? 0 : sizeof(T) == 2 ? 1 : sizeof(T) == 4 ? 2 : 3;
+        return static_cast<vxClassID>(vxINT8_CLASS + 2 * sizeRank + std::is_unsigned_v<T>);
+    }
+}
 
 // A full array holding `values` (complex values interleaved by the caller's element type).
 template <class Container, class T = typename Container::value_type>
@@ -47,9 +54,7 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& val
                        vxComplexity complexity = vxREAL) {
     ArrayHandle array = standin::makeArray(classId, dims, complexity);
     if (values.size() != standin::numel(array.get())) throw std::invalid_argument("size");
-    auto* out = static_cast<T*>(array->data);
-    for (std::size_t elem = 0; elem < values.size(); ++elem)
-        out[elem] = values[elem];
+    std::copy(values.begin(), values.end(), static_cast<T*>(array->data));
     return array;
 }
 
@@ -62,33 +67,24 @@ inline ArrayHandle text(const std::u16string& value) {
 
 template <class T>
 std::vector<T> valuesOf(const vxArray_tag* array) {
-    const std::size_t count = standin::numel(array);
     const auto* in = static_cast<const T*>(array->data);
-    return std::vector<T>(in, in + count);
+    return std::vector<T>(in, in + standin::numel(array));
 }
 
-// What one gateway call gave: the result, or the error's identifier and message id.
+// What one gateway call gave: the result, or the error's identifier.
 struct CallOutcome {
     ArrayHandle result;
     bool threw = false;
     std::string identifier;
-    std::string catalog;
-    std::string key;
-    std::string message;
 };
 
-inline CallOutcome callGateway(Gateway gateway, int nlhs,
-                               const std::vector<const vxArray_tag*>& args) {
+inline CallOutcome callGateway(Gateway gateway, int nlhs, std::vector<const vxArray_tag*> args) {
     CallOutcome outcome;
     try {
-        std::vector<const vxArray_tag*> prhs = args;
-        gateway(nlhs, &outcome.result, static_cast<int>(prhs.size()), prhs.data());
+        gateway(nlhs, &outcome.result, static_cast<int>(args.size()), args.data());
     } catch (const foundation::core::except::IMsgIDException& error) {
         outcome.threw = true;
         outcome.identifier = error.GetIdentifier();
-        outcome.catalog = error.GetMsgID().catalog;
-        outcome.key = error.GetMsgID().key;
-        outcome.message = error.what();
     }
     return outcome;
 }

@@ -23,49 +23,35 @@ struct IsComplex<std::complex<T>> : std::true_type {};
 
 template <class T>
 bool nan(T x) {
-    if constexpr (IsComplex<T>::value) {
-        return std::isnan(x.real()) || std::isnan(x.imag());
-    } else if constexpr (std::is_floating_point_v<T>) {
-        return std::isnan(x);
-    } else {
-        return false;
-    }
+    if constexpr (IsComplex<T>::value) return std::isnan(x.real()) || std::isnan(x.imag());
+    if constexpr (std::is_floating_point_v<T>) return std::isnan(x);
+    return false;
 }
 
-// Integer sums and products: exact in 128 bits, then clamped to the type.
+// Integer sums and products: exact in 128 bits (an unsigned 64-bit product past 2^64 as 2^64),
+// then clamped to the type.
 template <class T>
-T clampWide(__int128 exact) {
+T clamped(CumOp op, T a, T b) {
+    __int128 exact = static_cast<__int128>(a) + b;
+    if (op == CumOp::Prod && std::is_unsigned_v<T> && sizeof(T) == 8) {
+        const unsigned __int128 wide = static_cast<unsigned __int128>(a) * b;
+        exact = wide >> 64 ? static_cast<__int128>(1) << 64 : static_cast<__int128>(wide);
+    } else if (op == CumOp::Prod) {
+        exact = static_cast<__int128>(a) * b;
+    }
     const auto lo = static_cast<__int128>(std::numeric_limits<T>::min());
     const auto hi = static_cast<__int128>(std::numeric_limits<T>::max());
     return static_cast<T>(exact < lo ? lo : exact > hi ? hi : exact);
 }
 
-template <class T>
-__int128 wideProduct(T a, T b) {
-    if constexpr (std::is_unsigned_v<T> && sizeof(T) == 8) {
-        const unsigned __int128 exact = static_cast<unsigned __int128>(a) * b;
-        return exact >> 64 ? static_cast<__int128>(std::numeric_limits<T>::max()) + 1
-                           : static_cast<__int128>(exact);
-    } else if constexpr (std::is_signed_v<T> && sizeof(T) == 8) {
-        __int128 exact = 0;
-        if (__builtin_mul_overflow(static_cast<__int128>(a), static_cast<__int128>(b), &exact)) {
-            return 0;  // cannot happen for 64-bit operands
-        }
-        return exact;
-    } else {
-        return static_cast<__int128>(a) * static_cast<__int128>(b);
-    }
-}
-
 // Magnitude of a complex value as the library defines it: |re| when im is zero, |re| + |im| when
-// a part is not finite, otherwise the hypotenuse.
+// a part is not finite, otherwise the hypotenuse. Single data goes through double and back:
+// correctly rounded on the values the suite uses, where single-precision routines may not be.
 template <class T>
 T magnitude(std::complex<T> z) {
     if (z.imag() == 0) return std::fabs(z.real());
     if (!std::isfinite(z.real()) || !std::isfinite(z.imag()))
         return std::fabs(z.real()) + std::fabs(z.imag());
-    // Single data through double and back: correctly rounded on the values the suite uses, where
-    // single-precision library routines may round a last bit apart.
     return static_cast<T>(std::hypot(static_cast<double>(z.real()), static_cast<double>(z.imag())));
 }
 
@@ -74,7 +60,8 @@ T phase(std::complex<T> z) {
     return static_cast<T>(std::atan2(static_cast<double>(z.imag()), static_cast<double>(z.real())));
 }
 
-// True when b ranks above a among values of equal magnitude.
+// True when b ranks above a among values of equal magnitude: halved magnitudes where both are
+// infinite, then the angle, then the parts in the direction in which the angle grows.
 template <class T>
 bool ranksAbove(std::complex<T> a, std::complex<T> b) {
     if (std::isinf(magnitude(a))) {
@@ -92,31 +79,15 @@ bool ranksAbove(std::complex<T> a, std::complex<T> b) {
 // Whether the maximum (or, mirrored, the minimum) moves from prev to x.
 template <class T>
 bool takesOver(bool wantMax, bool carryNaN, T prev, T x) {
+    const bool prevNaN = nan(prev);
+    const bool xNaN = nan(x);
+    if (prevNaN || xNaN) return carryNaN ? !prevNaN : !xNaN;
     if constexpr (IsComplex<T>::value) {
         if (prev.real() == x.real() && prev.imag() == x.imag()) return false;
         const auto m1 = magnitude(prev);
         const auto m2 = magnitude(x);
-        const bool prevNaN = std::isnan(m1);
-        const bool xNaN = std::isnan(m2);
-        if (prevNaN && xNaN) return false;
-        if (carryNaN) {
-            if (prevNaN) return false;
-            if (xNaN) return true;
-        } else {
-            if (xNaN) return false;
-            if (prevNaN) return true;
-        }
         if (m1 != m2) return wantMax ? m2 > m1 : m2 < m1;
         return wantMax ? ranksAbove(prev, x) : ranksAbove(x, prev);
-    } else if constexpr (std::is_floating_point_v<T>) {
-        if (carryNaN) {
-            if (std::isnan(prev)) return false;
-            if (std::isnan(x)) return true;
-        } else {
-            if (std::isnan(x)) return false;
-            if (std::isnan(prev)) return true;
-        }
-        return wantMax ? x > prev : x < prev;
     } else {
         return wantMax ? x > prev : x < prev;
     }
@@ -137,66 +108,31 @@ std::complex<T> product(std::complex<T> a, std::complex<T> b) {
 template <class T>
 using Buffer = std::conditional_t<std::is_same_v<T, bool>, std::deque<bool>, std::vector<T>>;
 
+// The running value after x, from prev, or from nothing at the first element.
 template <class In, class Out>
-Out first(CumOp op, bool omitNaN, In x) {
-    if constexpr (std::is_same_v<In, bool>) {
-        return static_cast<Out>(x ? 1 : 0);
-    } else {
-        const bool sumOrProd = op == CumOp::Sum || op == CumOp::Prod;
-        if (sumOrProd && omitNaN && nan(x)) return op == CumOp::Sum ? Out(0) : Out(1);
-        return x;
-    }
-}
-
-template <class In, class Out>
-Out next(CumOp op, bool omitNaN, Out prev, In x) {
+Out step(CumOp op, bool omitNaN, const Out* prev, In x) {
+    const bool sumOrProd = op == CumOp::Sum || op == CumOp::Prod;
     if constexpr (std::is_same_v<In, bool>) {
         const double v = x ? 1.0 : 0.0;
-        switch (op) {
-            case CumOp::Sum:
-                return static_cast<Out>(prev + v);
-            case CumOp::Prod:
-                return static_cast<Out>(prev * v);
-            case CumOp::Min:
-                return static_cast<Out>(prev && x);
-            case CumOp::Max:
-                return static_cast<Out>(prev || x);
-        }
-        return prev;
-    } else if constexpr (std::is_integral_v<In>) {
-        switch (op) {
-            case CumOp::Sum:
-                return clampWide<In>(static_cast<__int128>(prev) + x);
-            case CumOp::Prod:
-                return clampWide<In>(wideProduct<In>(prev, x));
-            case CumOp::Min:
-                return takesOver(false, false, prev, x) ? x : prev;
-            case CumOp::Max:
-                return takesOver(true, false, prev, x) ? x : prev;
-        }
-        return prev;
+        if (prev == nullptr) return static_cast<Out>(v);
+        if (sumOrProd) return static_cast<Out>(op == CumOp::Sum ? *prev + v : *prev * v);
+        return static_cast<Out>(op == CumOp::Max ? (*prev || x) : (*prev && x));
     } else {
-        switch (op) {
-            case CumOp::Sum:
-                if (omitNaN && nan(x)) return prev;
-                if constexpr (IsComplex<In>::value) {
-                    return {prev.real() + x.real(), prev.imag() + x.imag()};
-                } else {
-                    return prev + x;
-                }
-            case CumOp::Prod:
-                if (omitNaN && nan(x)) return prev;
-                if constexpr (IsComplex<In>::value) {
-                    return product(prev, x);
-                } else {
-                    return prev * x;
-                }
-            case CumOp::Min:
-                return takesOver(false, !omitNaN, prev, x) ? x : prev;
-            case CumOp::Max:
-                return takesOver(true, !omitNaN, prev, x) ? x : prev;
+        if (sumOrProd && omitNaN && nan(x)) {
+            return prev != nullptr ? *prev : op == CumOp::Sum ? Out(0) : Out(1);
         }
-        return prev;
+        if (prev == nullptr) return x;
+        if (!sumOrProd) {
+            return takesOver(op == CumOp::Max, !omitNaN, *prev, x) ? x : *prev;
+        }
+        if constexpr (std::is_integral_v<In>) {
+            return clamped(op, *prev, x);
+        } else if constexpr (IsComplex<In>::value) {
+            if (op == CumOp::Prod) return product(*prev, x);
+            return {prev->real() + x.real(), prev->imag() + x.imag()};
+        } else {
+            return op == CumOp::Sum ? *prev + x : *prev * x;
+        }
     }
 }
 
@@ -215,11 +151,10 @@ Buffer<Out> scan(CumOp op, const Buffer<In>& in, const std::vector<std::size_t>&
     for (std::size_t outer = 0; outer < after; ++outer) {
         for (std::size_t inner = 0; inner < before; ++inner) {
             Out running{};
-            for (std::size_t step = 0; step < length; ++step) {
-                const std::size_t k = forward ? step : length - 1 - step;
+            for (std::size_t visit = 0; visit < length; ++visit) {
+                const std::size_t k = forward ? visit : length - 1 - visit;
                 const std::size_t at = inner + before * (k + length * outer);
-                running = step == 0 ? first<In, Out>(op, omitNaN, in[at])
-                                    : next<In, Out>(op, omitNaN, running, in[at]);
+                running = step<In, Out>(op, omitNaN, visit == 0 ? nullptr : &running, in[at]);
                 out[at] = running;
             }
         }

@@ -27,7 +27,9 @@ using detail::HostPrivate;
 using detail::privateOf;
 
 std::atomic<long> gLiveArrays{0};
-std::atomic<long> gFaultCountdown{0};
+// Per thread, so that a thread arming a failure fails only its own calls, whatever other host
+// threads are doing meanwhile.
+thread_local long gFaultCountdown = 0;
 std::atomic<long> gLegacyCalls{0};
 std::mutex gLegacyMutex;
 std::string gLastLegacyIdentifier;
@@ -35,13 +37,7 @@ std::mutex gDimsMutex;
 
 // Every host allocation or conversion passes here first, so tests can fail any one of them.
 void countFaultStep() {
-    long remaining = gFaultCountdown.load();
-    while (remaining > 0) {
-        if (gFaultCountdown.compare_exchange_weak(remaining, remaining - 1)) {
-            if (remaining == 1) throw std::bad_alloc();
-            return;
-        }
-    }
+    if (gFaultCountdown > 0 && --gFaultCountdown == 0) throw std::bad_alloc();
 }
 
 // Fresh 4 KiB pages cost about 10 microseconds each on first touch here, while a buffer backed
@@ -296,10 +292,10 @@ std::string lastLegacyIdentifier() {
     return gLastLegacyIdentifier;
 }
 void failAfter(long n) {
-    gFaultCountdown.store(n);
+    gFaultCountdown = n;
 }
 long faultCountdown() {
-    return gFaultCountdown.load();
+    return gFaultCountdown;
 }
 
 }  // namespace standin

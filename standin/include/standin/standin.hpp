@@ -70,10 +70,10 @@ long liveArrays();
 long legacyHookCalls();
 std::string lastLegacyIdentifier();
 
-// From now, the n-th host allocation or conversion throws std::bad_alloc (0 disarms). Arrays
-// built through this API are never counted.
+// From now, the n-th host allocation or conversion on the calling thread throws std::bad_alloc
+// (0 disarms). Other threads' calls and arrays built through this API are never counted.
 void failAfter(long n);
-// The steps still to go before the armed failure; 0 once it fired or when disarmed.
+// The calling thread's steps still to go before its armed failure; 0 once it fired or disarmed.
 long faultCountdown();
 
 }  // namespace standin

@@ -1,0 +1,175 @@
+// Rules that random data does not reach, checked on the functors and traversals directly: the
+// cases of tests/exact_cases.txt, equal magnitudes on exact circles, and real parallelism.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "driver/dispatch.hpp"
+#include "functors/minmax.hpp"
+#include "functors/prod.hpp"
+
+namespace tzcumfun {
+namespace {
+
+// Bit for bit, except that an expected NaN matches any NaN.
+template <class T>
+bool same(T actual, T expected) {
+    return std::isnan(expected) ? std::isnan(actual)
+                                : std::memcmp(&actual, &expected, sizeof(T)) == 0;
+}
+template <class T>
+bool same(std::complex<T> actual, std::complex<T> expected) {
+    return same(actual.real(), expected.real()) && same(actual.imag(), expected.imag());
+}
+
+// Functors in the order maximum, maximum carrying NaN, minimum, minimum carrying NaN.
+template <class T>
+using Combine = std::complex<T> (*)(std::complex<T>, std::complex<T>);
+template <class T>
+constexpr Combine<T> kExtremes[] = {MaxFtorFloat<T>::combine, MaxNaNFtor<T>::combine,
+                                    MinFtorFloat<T>::combine, MinNaNFtor<T>::combine};
+
+// One line of the table after its kind and type: numbers up to a comment.
+template <class T>
+void checkRow(const std::string& kind, std::istringstream& line) {
+    std::vector<T> v;
+    for (std::string word; line >> word && word[0] != '#';)
+        v.push_back(static_cast<T>(std::strtold(word.c_str(), nullptr)));
+    if constexpr (std::is_floating_point_v<T>) {
+        using C = std::complex<T>;
+        if (kind == "product") {
+            ASSERT_EQ(v.size(), 6U);
+            const C a(v[0], v[1]), b(v[2], v[3]), expected(v[4], v[5]);
+            EXPECT_TRUE(same(ProdFtorFloat<T>::combine(a, b), expected));
+            EXPECT_TRUE(same(ProdNaNFtor<T>::combine(a, b), expected));
+        } else if (kind == "polar") {
+            ASSERT_EQ(v.size(), 4U);
+            EXPECT_TRUE(same(complexMagnitude(C(v[0], v[1])), v[2]));
+            EXPECT_TRUE(same(complexPhase(C(v[0], v[1])), v[3]));
+        } else {
+            ASSERT_EQ(v.size(), 4U);
+            const C lower(v[0], v[1]), upper(v[2], v[3]);
+            for (int which = 0; which < 4; ++which) {
+                const C kept = which < 2 ? upper : lower;
+                EXPECT_TRUE(same(kExtremes<T>[which](lower, upper), kept)) << "functor " << which;
+                EXPECT_TRUE(same(kExtremes<T>[which](upper, lower), kept)) << "functor " << which;
+            }
+        }
+    } else {
+        ASSERT_EQ(v.size(), 3U);
+        EXPECT_EQ(ProdFtorInt<T>::combine(v[0], v[1]), v[2]);
+    }
+}
+
+TEST(ExactCases, EveryCaseOfTheTableHolds) {
+    std::ifstream file(TZCUMFUN_TESTS_DIR "/exact_cases.txt");
+    int cases = 0;
+    std::string text;
+    for (int number = 1; std::getline(file, text); ++number) {
+        std::istringstream line(text);
+        std::string kind, type;
+        if (!(line >> kind >> type) || kind[0] == '#') continue;
+        SCOPED_TRACE("exact_cases.txt line " + std::to_string(number) + ": " + text);
+        ++cases;
+        if (type == "double") checkRow<double>(kind, line);
+        if (type == "single") checkRow<float>(kind, line);
+        if (type == "int64") checkRow<long long>(kind, line);
+        if (type == "uint64") checkRow<unsigned long long>(kind, line);
+    }
+    EXPECT_GT(cases, 100);
+}
+
+// Pythagorean triples put sixteen values on one circle, exact from subnormal radii up to radii
+// that overflow, where the halved magnitudes decide. At every radius the maximum must follow the
+// true angle and the minimum the reverse.
+template <class T>
+class ExactCircles : public ::testing::Test {};
+using Precisions = ::testing::Types<float, double>;
+TYPED_TEST_SUITE(ExactCircles, Precisions);
+
+TYPED_TEST(ExactCircles, EqualMagnitudesFollowTheAngle) {
+    using T = TypeParam;
+    using C = std::complex<T>;
+    using Limits = std::numeric_limits<T>;
+    const T triples[][3] = {{3, 4, 5}, {5, 12, 13}, {8, 15, 17}, {20, 21, 29}, {119, 120, 169}};
+    std::vector<int> exponents = {Limits::max_exponent - 4, Limits::max_exponent - 7};
+    const int lowest = Limits::min_exponent - Limits::digits;
+    for (int exp = lowest; exp < Limits::max_exponent - 8;
+         exp += (Limits::max_exponent - lowest) / 12)
+        exponents.push_back(exp);
+    const auto angle = [](const C& z) {
+        return std::atan2(static_cast<long double>(z.imag()), z.real());
+    };
+    for (const int exp : exponents) {
+        for (const auto& triple : triples) {
+            const T a = std::ldexp(triple[0], exp);
+            const T b = std::ldexp(triple[1], exp);
+            const T c = std::ldexp(triple[2], exp);
+            if (std::isinf(b)) continue;
+            std::vector<C> circle;  // zeros of both signs on the axes
+            for (const T sign : {T(1), T(-1)}) {
+                for (const T other : {T(1), T(-1)}) {
+                    circle.insert(circle.end(), {{sign * a, other * b}, {other * b, sign * a}});
+                    if (std::isinf(c)) continue;
+                    const T zero = other * T(0);
+                    circle.insert(circle.end(), {{sign * c, zero}, {zero, sign * c}});
+                }
+            }
+            for (const C& prev : circle) {
+                for (const C& x : circle) {
+                    const bool equal = prev.real() == x.real() && prev.imag() == x.imag();
+                    const bool xAbove = !equal && angle(x) > angle(prev);
+                    for (int which = 0; which < 4; ++which) {
+                        const bool takes = which < 2 ? xAbove : !equal && !xAbove;
+                        ASSERT_TRUE(same(kExtremes<T>[which](prev, x), takes ? x : prev))
+                            << "functor " << which << " on " << prev << ", " << x;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Records which threads ran the element loop; the functor itself stays empty.
+std::mutex gThreadsMutex;
+std::set<std::thread::id> gThreads;
+struct ThreadRecordingSum {
+    static double init(double x) {
+        const std::lock_guard<std::mutex> lock(gThreadsMutex);
+        gThreads.insert(std::this_thread::get_id());
+        return x;
+    }
+    static double combine(double prev, double x) { return prev + x; }
+};
+
+// Each layout at its own tuning, far above its threshold. The pool's second thread may be slow
+// to wake on a loaded machine; a few tries suffice.
+TEST(Traversal, ParallelPathsRunOnSeveralThreads) {
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core";
+    constexpr std::size_t kLen = 64, kRows = 4096, kPages = 8;
+    const std::vector<double> in(kLen * kRows * kPages, 1.0);
+    std::vector<double> out(in.size());
+    const ThreadRecordingSum sum;
+    for (int layout = 0; layout < 3; ++layout) {
+        gThreads.clear();
+        for (int attempt = 0; attempt < 20 && gThreads.size() < 2; ++attempt) {
+            layout == 0   ? runCumMatrix(true, in.data(), out.data(), kLen, kRows * kPages,
+                                         kContiguousTuning, sum)
+            : layout == 1 ? runCumStrideMatrix(true, in.data(), out.data(), kLen, kRows * kPages,
+                                               kLastDimTuning, sum)
+                          : runPageStrideMatrix(true, in.data(), out.data(), kRows, kLen, kPages,
+                                                kPageTuning, sum);
+        }
+        EXPECT_GE(gThreads.size(), 2U) << "layout " << layout << " never ran in parallel";
+    }
+}
+
+}  // namespace
+}  // namespace tzcumfun

@@ -1,0 +1,147 @@
+// Sixteen host threads making mixed calls at once, each of which must give exactly what the same
+// call gives alone on one thread. TZCUMFUN_STRESS_CALLS=<n> sets the calls per thread (2000, or
+// 400 under a sanitizer).
+#include <gtest/gtest.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <thread>
+
+#include "host_support.hpp"
+
+namespace {
+
+using namespace testing_support;
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kDefaultCalls = 400;  // each call runs several times slower
+#else
+constexpr std::size_t kDefaultCalls = 2000;
+#endif
+
+// An outcome's kind is in the low two bits of its digest.
+enum Kind : std::uint64_t { kResult, kRefused, kFaulted };
+
+// FNV-1a over bytes, continuing from `digest`.
+std::uint64_t fold(std::uint64_t digest, const void* bytes, std::size_t count) {
+    for (std::size_t at = 0; at < count; ++at)
+        digest = (digest ^ static_cast<const unsigned char*>(bytes)[at]) * 0x100000001b3ULL;
+    return digest;
+}
+
+// Shape, class, complexity, sparsity and every element of a result.
+std::uint64_t digestOf(const vxArray_tag* result) {
+    Dims header = standin::dimsOf(result);
+    const vxComplexity complexity = standin::isComplex(result) ? vxCOMPLEX : vxREAL;
+    header.insert(header.end(), {std::size_t(standin::classOf(result)), std::size_t(complexity),
+                                 std::size_t(standin::isSparse(result))});
+    const auto full = matrix::convert_to_full_if_needed(result);
+    return fold(
+        fold(0xcbf29ce484222325ULL, header.data(), header.size() * sizeof(std::size_t)), full->data,
+        standin::numel(result) * standin::elementBytes(standin::classOf(result), complexity));
+}
+
+// Extents and dimension argument on one side of a layout's parallel threshold: 300 vectors for a
+// contiguous scan, 200 rows for the last dimension, 5000 elements for inner pages; or a small
+// array with a random working dimension, possibly past the last.
+std::pair<Dims, double> shapeOf(std::mt19937_64& rng) {
+    const bool above = rng() % 2 == 0;
+    const std::size_t step = rng() % 8;
+    switch (rng() % 4) {
+        case 0:
+            return {{3, above ? 300 + step : 299 - step}, 0};
+        case 1:
+            return {{above ? 200 + step : 199 - step, 3}, 2};
+        case 2:
+            return {{10, 5, above ? 100 + step : 99 - step}, 2};
+        default:
+            return {{rng() % 4, rng() % 4, 1 + rng() % 3}, double(rng() % 5)};
+    }
+}
+
+// One mixed call, all of it drawn from `seed`: the digest of its result, of the refusal's
+// identifier, or of an injected failure.
+std::uint64_t runCall(std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    const tzcumfun::CumOp op = kAllOps[rng() % 4];
+    const bool badClass = rng() % 16 == 0;
+    const int code = static_cast<int>(rng() % 11);  // logical, then double ... uint64
+    const auto classId = static_cast<vxClassID>(
+        badClass ? vxINT16_CLASS : vxLOGICAL_CLASS + code + (code > 0 ? 2 : 0));
+    const bool floating = classId == vxDOUBLE_CLASS || classId == vxSINGLE_CLASS;
+    const vxComplexity complexity = badClass || (floating && rng() % 3 == 0) ? vxCOMPLEX : vxREAL;
+    const auto [dims, dim] = shapeOf(rng);
+    ArrayHandle input = standin::makeArray(classId, dims, complexity);
+    auto* bytes = static_cast<unsigned char*>(input->data);
+    const std::size_t count =
+        standin::numel(input.get()) * standin::elementBytes(classId, complexity);
+    for (std::size_t at = 0; at < count; ++at)
+        bytes[at] = classId == vxLOGICAL_CLASS ? rng() % 2 : rng() % 256;
+    const bool sparsable = dims.size() == 2 && complexity == vxREAL;
+    if (sparsable && (classId == vxDOUBLE_CLASS || classId == vxLOGICAL_CLASS) && rng() % 4 == 0)
+        input = matrix::convert_to_sparse_if_needed(std::move(input));
+    if (rng() % 8 == 0) standin::storeClassIdIndirectly(input.get());
+    if (rng() % 8 == 0) standin::deferDimensions(input.get());
+    if (rng() % 8 == 0) standin::markReusableTemporary(input.get());
+
+    std::vector<ArrayHandle> extra;
+    if (dim != 0 || rng() % 32 == 0) extra.push_back(scalar(dim));  // 0 is refused by the host
+    const char16_t* const words[] = {u"forward",    u"r",           u"omitnan",
+                                     u"includeNaN", u"OmitMissing", u"sideways"};
+    for (std::size_t option = rng() % 3; option > 0; --option) {
+        const std::u16string word = words[rng() % (rng() % 8 == 0 ? 6 : 5)];
+        extra.push_back(rng() % 2 ? text(word) : standin::makeString({word}));
+    }
+    std::vector<const vxArray_tag*> prhs{input.get()};
+    for (const auto& array : extra)
+        prhs.push_back(array.get());
+
+    matrix::ArrayHandle slot;
+    standin::failAfter(rng() % 8 == 0 ? 1 + long(rng() % 4) : 0);
+    std::uint64_t digest = kFaulted;
+    try {
+        gatewayOf(op)(1, &slot, static_cast<int>(prhs.size()), prhs.data());
+        digest = digestOf(slot.get()) << 2 | kResult;
+    } catch (const foundation::core::except::IMsgIDException& error) {
+        digest =
+            fold(0, error.GetIdentifier().data(), error.GetIdentifier().size()) << 2 | kRefused;
+    } catch (const std::bad_alloc&) {
+    }
+    standin::failAfter(0);
+    return digest;
+}
+
+TEST(Stress, SixteenHostThreadsGetWhatEachCallGetsAlone) {
+    const char* fixed = std::getenv("TZCUMFUN_STRESS_CALLS");
+    const std::size_t calls = fixed ? std::strtoull(fixed, nullptr, 10) : kDefaultCalls;
+    const std::uint64_t base = std::random_device{}();
+    SCOPED_TRACE("seeds from " + std::to_string(base));
+    const long liveBefore = standin::liveArrays();
+    std::vector<std::uint64_t> together(16 * calls);
+    std::vector<std::thread> threads;
+    for (std::size_t first = 0; first < together.size(); first += calls) {
+        threads.emplace_back([&, first] {
+            for (std::size_t call = first; call < first + calls; ++call)
+                together[call] = runCall(base + call);
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+
+    // The same calls again, one at a time, on a pool of one thread.
+    std::size_t kinds[3] = {};
+    tbb::task_arena(1).execute([&] {
+        for (std::size_t call = 0; call < together.size(); ++call) {
+            const std::uint64_t digest = runCall(base + call);
+            ASSERT_EQ(digest, together[call]) << "seed " << base + call;
+            ++kinds[digest & 3];
+        }
+    });
+    EXPECT_EQ(standin::liveArrays(), liveBefore);
+    // Enough calls meet results, refusals and injected failures alike.
+    EXPECT_TRUE(calls < 100 || (kinds[kResult] && kinds[kRefused] && kinds[kFaulted]));
+}
+
+}  // namespace
