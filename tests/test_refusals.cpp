@@ -137,7 +137,7 @@ TEST(Refusals, EveryBadCallInTheTableIsRefusedAsListed) {
                     EXPECT_EQ(error.GetMsgID().key, key);
                     EXPECT_TRUE(error.GetMsgID().args.empty());
                     EXPECT_EQ(standin::legacyHookCalls(), hooksBefore + (viaHook ? 1 : 0));
-                    if (viaHook) EXPECT_EQ(standin::lastLegacyIdentifier(), identifier);
+                    EXPECT_EQ(standin::lastLegacyIdentifier() == identifier, viaHook);
                     // The exception's type carries the reason as its tag.
                     EXPECT_NE(std::string(typeid(error).name()).find(key), std::string::npos);
                     EXPECT_STRNE(error.what(), "");
