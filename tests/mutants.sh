@@ -28,7 +28,7 @@ MUTANTS=(
 'scans-into-callers-input~~src/driver/driver.cpp~~} else if (hasFlags(input, vx_flags::reusableTemp)) {~~} else if (true) {'
 'arity-inputs-checked-first~~src/gateways/gateways.cpp~~if (nlhs > 1) matrix~~if (nlhs > 1 && nrhs >= 1) matrix'
 'legacy-hook-skipped~~src/gateways/errors.cpp~~matrix::detail::do_legacy_vx_error(error);~~'
-'hypot-split-inexact~~src/functors/complex_order.cpp~~kSplitMask = ~Bits{0xffffffff}~~kSplitMask = ~Bits{0xfffffff}'
+'hypot-split-inexact~~src/functors/complex_order.cpp~~kSplitMask = ~Bits{0xffffffff}~~kSplitMask = ~Bits{0xffff}'
 'past-last-result-aliases-input~~python/tzcumfun_module.cpp~~shared = shared || standin::sharesData(result.get(), input);~~(void)input;'
 'fortran-input-written-through~~python/tzcumfun_module.cpp~~return {standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data), array};~~auto handle = standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data);
     standin::markReusableTemporary(handle.get());
