@@ -29,7 +29,9 @@ MUTANTS=(
 'arity-inputs-checked-first~~src/gateways/gateways.cpp~~if (nlhs > 1) matrix~~if (nlhs > 1 && nrhs >= 1) matrix'
 'legacy-hook-skipped~~src/gateways/errors.cpp~~matrix::detail::do_legacy_vx_error(error);~~'
 'hypot-split-inexact~~src/functors/complex_order.cpp~~kSplitMask = ~Bits{0xffffffff}~~kSplitMask = ~Bits{0xffff}'
-'past-last-result-aliases-input~~python/tzcumfun_module.cpp~~shared = shared || standin::sharesData(result.get(), input);~~(void)input;'
+'past-last-result-aliases-input~~python/tzcumfun_module.cpp~~bool shared = !standin::ownsDataAlone(result.get());
+    for (const vxArray_tag* input : inputs)
+        shared = shared || standin::sharesData(result.get(), input);~~bool shared = false;'
 'fortran-input-written-through~~python/tzcumfun_module.cpp~~return {standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data), array};~~auto handle = standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data);
     standin::markReusableTemporary(handle.get());
     return {std::move(handle), array};'
