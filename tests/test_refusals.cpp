@@ -74,8 +74,8 @@ ArrayHandle makeInput(const std::string& token) {
     list.str(token.find(':') == token.npos ? "" : token.substr(token.find(':') + 1));
     for (std::string value; std::getline(list, value, ',');)
         values.push_back(std::strtold(value.c_str(), nullptr));
-    fill<bool, double, float, signed char, unsigned char, long long, unsigned long long>(
-        classId, array->data, values);
+    fill<bool, double, float, signed char, unsigned char, short, unsigned short, int, unsigned,
+         long long, unsigned long long>(classId, array->data, values);
     return array;
 }
 
