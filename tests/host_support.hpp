@@ -89,17 +89,4 @@ inline CallOutcome callGateway(Gateway gateway, int nlhs, std::vector<const vxAr
     return outcome;
 }
 
-// One call as a user writes it: data, an optional dimension (0: not given), then option words.
-inline CallOutcome callWith(tzcumfun::CumOp op, const vxArray_tag* data, double dim,
-                            const std::vector<std::u16string>& options) {
-    std::vector<ArrayHandle> extra;
-    if (dim != 0) extra.push_back(scalar(dim));
-    for (const auto& option : options)
-        extra.push_back(text(option));
-    std::vector<const vxArray_tag*> args{data};
-    for (const auto& array : extra)
-        args.push_back(array.get());
-    return callGateway(gatewayOf(op), 1, args);
-}
-
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 // library's templates: one element at a time along each vector, by multi-index arithmetic.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -93,17 +94,6 @@ bool takesOver(bool wantMax, bool carryNaN, T prev, T x) {
     }
 }
 
-// Complex product for factors whose plain product stays finite.
-template <class T>
-std::complex<T> product(std::complex<T> a, std::complex<T> b) {
-    if (a.imag() == 0 && b.imag() == 0) return {a.real() * b.real(), T(0)};
-    const T rr = a.real() * b.real();
-    const T ii = a.imag() * b.imag();
-    const T ri = a.real() * b.imag();
-    const T ir = a.imag() * b.real();
-    return {rr - ii, ri + ir};
-}
-
 // Element storage; logical elements need real references, which std::vector<bool> lacks.
 template <class T>
 using Buffer = std::conditional_t<std::is_same_v<T, bool>, std::deque<bool>, std::vector<T>>;
@@ -128,7 +118,11 @@ Out step(CumOp op, bool omitNaN, const Out* prev, In x) {
         if constexpr (std::is_integral_v<In>) {
             return clamped(op, *prev, x);
         } else if constexpr (IsComplex<In>::value) {
-            if (op == CumOp::Prod) return product(*prev, x);
+            // Products of factors whose plain product stays finite; real factors give +0.
+            const auto [ar, ai, br, bi] =
+                std::array{prev->real(), prev->imag(), x.real(), x.imag()};
+            if (op == CumOp::Prod && ai == 0 && bi == 0) return {ar * br, 0};
+            if (op == CumOp::Prod) return {ar * br - ai * bi, ar * bi + ai * br};
             return {prev->real() + x.real(), prev->imag() + x.imag()};
         } else {
             return op == CumOp::Sum ? *prev + x : *prev * x;

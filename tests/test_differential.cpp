@@ -95,8 +95,7 @@ struct Call {
     CumOp op;
     Dims dims;
     std::size_t dim;  // 0: not given
-    bool forward;
-    bool omit;
+    bool forward, omit;
 };
 
 // One call through the gateway, written in a random form on an input in a random header state,
@@ -108,12 +107,10 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
         std::accumulate(call.dims.begin(), call.dims.end(), std::size_t{1}, std::multiplies<>()));
     for (auto& value : values)
         value = randomValue<In>(rng, call.op);
-    std::string trace = std::string(nameOf(call.op)) + " dims";
-    for (std::size_t d : call.dims)
-        trace += " " + std::to_string(d);
-    SCOPED_TRACE(
-        trace + ", dim " + std::to_string(call.dim) + (call.forward ? ", forward" : ", reverse") +
-        (call.omit ? ", omit NaN" : ", include NaN") + ", seed " + std::to_string(suiteSeed()));
+    SCOPED_TRACE(::testing::Message()
+                 << nameOf(call.op) << " dims " << ::testing::PrintToString(call.dims) << ", dim "
+                 << call.dim << (call.forward ? ", forward" : ", reverse")
+                 << (call.omit ? ", omit NaN" : ", include NaN") << ", seed " << suiteSeed());
     const vxComplexity complexity = reference::IsComplex<In>::value ? vxCOMPLEX : vxREAL;
     ArrayHandle input = makeFilled(hostClass<In>(), call.dims, values, complexity);
     const Dims dims = standin::dimsOf(input.get());
@@ -154,8 +151,7 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
     const CallOutcome outcome =
         callGateway(gatewayOf(call.op), int(rng() % 2), prhs);  // 0 still fills the slot
     ASSERT_FALSE(outcome.threw) << outcome.identifier;
-    if (!temporary)
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), bytes)) << "the input was written";
+    EXPECT_TRUE(temporary || std::equal(before.begin(), before.end(), bytes)) << "input written";
 
     std::size_t workDim = call.dim == 0 ? 0 : call.dim - 1;
     while (call.dim == 0 && workDim + 1 < dims.size() && dims[workDim] == 1)

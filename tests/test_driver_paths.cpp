@@ -28,12 +28,15 @@ TEST(DriverPaths, ConcurrentCallsOnASharedInputAgree) {
     standin::storeClassIdIndirectly(shared.get());
     standin::deferDimensions(shared.get());
     for (const CumOp op : kAllOps) {
-        const auto expected = valuesOf<double>(callWith(op, plain.get(), 0, {}).result.get());
+        const auto expected =
+            valuesOf<double>(callGateway(gatewayOf(op), 1, {plain.get()}).result.get());
         std::vector<std::vector<double>> results(4);
         std::vector<std::thread> threads;
         for (auto& result : results) {
-            threads.emplace_back(
-                [&] { result = valuesOf<double>(callWith(op, shared.get(), 0, {}).result.get()); });
+            threads.emplace_back([&] {
+                result =
+                    valuesOf<double>(callGateway(gatewayOf(op), 1, {shared.get()}).result.get());
+            });
         }
         for (auto& thread : threads)
             thread.join();

@@ -99,27 +99,26 @@ TYPED_TEST(ExactCircles, EqualMagnitudesFollowTheAngle) {
     using C = std::complex<T>;
     using Limits = std::numeric_limits<T>;
     const T triples[][3] = {{3, 4, 5}, {5, 12, 13}, {8, 15, 17}, {20, 21, 29}, {119, 120, 169}};
+    const int lowest = Limits::min_exponent - Limits::digits,
+              step = (Limits::max_exponent - lowest) / 12;
     std::vector<int> exponents = {Limits::max_exponent - 4, Limits::max_exponent - 7};
-    const int lowest = Limits::min_exponent - Limits::digits;
-    for (int exp = lowest; exp < Limits::max_exponent - 8;
-         exp += (Limits::max_exponent - lowest) / 12)
+    for (int exp = lowest; exp < Limits::max_exponent - 8; exp += step)
         exponents.push_back(exp);
     const auto angle = [](const C& z) {
         return std::atan2(static_cast<long double>(z.imag()), z.real());
     };
     for (const int exp : exponents) {
         for (const auto& triple : triples) {
-            const T a = std::ldexp(triple[0], exp);
-            const T b = std::ldexp(triple[1], exp);
-            const T c = std::ldexp(triple[2], exp);
+            const T a = std::ldexp(triple[0], exp), b = std::ldexp(triple[1], exp),
+                    c = std::ldexp(triple[2], exp);
             if (std::isinf(b)) continue;
             std::vector<C> circle;  // zeros of both signs on the axes
             for (const T sign : {T(1), T(-1)}) {
                 for (const T other : {T(1), T(-1)}) {
                     circle.insert(circle.end(), {{sign * a, other * b}, {other * b, sign * a}});
-                    if (std::isinf(c)) continue;
-                    const T zero = other * T(0);
-                    circle.insert(circle.end(), {{sign * c, zero}, {zero, sign * c}});
+                    if (!std::isinf(c))
+                        circle.insert(circle.end(),
+                                      {{sign * c, other * T(0)}, {other * T(0), sign * c}});
                 }
             }
             for (const C& prev : circle) {

@@ -74,8 +74,8 @@ ArrayHandle makeInput(const std::string& token) {
     list.str(token.find(':') == token.npos ? "" : token.substr(token.find(':') + 1));
     for (std::string value; std::getline(list, value, ',');)
         values.push_back(std::strtold(value.c_str(), nullptr));
-    fill<bool, double, float, signed char, unsigned char, long long, unsigned long long>(
-        classId, array->data, values);
+    fill<bool, double, float, signed char, unsigned char, short, unsigned short, int, unsigned,
+         long long, unsigned long long>(classId, array->data, values);
     return array;
 }
 
@@ -137,7 +137,7 @@ TEST(Refusals, EveryBadCallInTheTableIsRefusedAsListed) {
                     EXPECT_EQ(error.GetMsgID().key, key);
                     EXPECT_TRUE(error.GetMsgID().args.empty());
                     EXPECT_EQ(standin::legacyHookCalls(), hooksBefore + (viaHook ? 1 : 0));
-                    if (viaHook) EXPECT_EQ(standin::lastLegacyIdentifier(), identifier);
+                    EXPECT_EQ(standin::lastLegacyIdentifier() == identifier, viaHook);
                     // The exception's type carries the reason as its tag.
                     EXPECT_NE(std::string(typeid(error).name()).find(key), std::string::npos);
                     EXPECT_STRNE(error.what(), "");
