@@ -71,22 +71,4 @@ std::vector<T> valuesOf(const vxArray_tag* array) {
     return std::vector<T>(in, in + standin::numel(array));
 }
 
-// What one gateway call gave: the result, or the error's identifier.
-struct CallOutcome {
-    ArrayHandle result;
-    bool threw = false;
-    std::string identifier;
-};
-
-inline CallOutcome callGateway(Gateway gateway, int nlhs, std::vector<const vxArray_tag*> args) {
-    CallOutcome outcome;
-    try {
-        gateway(nlhs, &outcome.result, static_cast<int>(args.size()), args.data());
-    } catch (const foundation::core::except::IMsgIDException& error) {
-        outcome.threw = true;
-        outcome.identifier = error.GetIdentifier();
-    }
-    return outcome;
-}
-
 }  // namespace testing_support
