@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "host_support.hpp"
@@ -25,13 +26,6 @@ constexpr std::size_t kDefaultCalls = 2000;
 // An outcome's kind is in the low two bits of its digest.
 enum Kind : std::uint64_t { kResult, kRefused, kFaulted };
 
-// FNV-1a over bytes, continuing from `digest`.
-std::uint64_t fold(std::uint64_t digest, const void* bytes, std::size_t count) {
-    for (std::size_t at = 0; at < count; ++at)
-        digest = (digest ^ static_cast<const unsigned char*>(bytes)[at]) * 0x100000001b3ULL;
-    return digest;
-}
-
 // Shape, class, complexity, sparsity and every element of a result.
 std::uint64_t digestOf(const vxArray_tag* result) {
     Dims header = standin::dimsOf(result);
@@ -39,9 +33,12 @@ std::uint64_t digestOf(const vxArray_tag* result) {
     header.insert(header.end(), {std::size_t(standin::classOf(result)), std::size_t(complexity),
                                  std::size_t(standin::isSparse(result))});
     const auto full = matrix::convert_to_full_if_needed(result);
-    return fold(
-        fold(0xcbf29ce484222325ULL, header.data(), header.size() * sizeof(std::size_t)), full->data,
+    std::string bytes(reinterpret_cast<const char*>(header.data()),
+                      header.size() * sizeof(Dims::value_type));
+    bytes.append(
+        static_cast<const char*>(full->data),
         standin::numel(result) * standin::elementBytes(standin::classOf(result), complexity));
+    return std::hash<std::string>{}(bytes);
 }
 
 // Extents and dimension argument on either side of a layout's parallel threshold: 300 vectors for
@@ -105,8 +102,7 @@ std::uint64_t runCall(std::uint64_t seed) {
         standin::failAfter(0);
         digest = digestOf(slot.get()) << 2 | kResult;
     } catch (const foundation::core::except::IMsgIDException& error) {
-        digest =
-            fold(0, error.GetIdentifier().data(), error.GetIdentifier().size()) << 2 | kRefused;
+        digest = std::hash<std::string>{}(std::string(error.GetIdentifier())) << 2 | kRefused;
     } catch (const std::bad_alloc&) {
     }
     standin::failAfter(0);
