@@ -2,8 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <complex>
-#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,15 +58,6 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& val
 
 inline ArrayHandle scalar(double value) {
     return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value});
-}
-inline ArrayHandle text(const std::u16string& value) {
-    return standin::makeChar(value);
-}
-
-template <class T>
-std::vector<T> valuesOf(const vxArray_tag* array) {
-    const auto* in = static_cast<const T*>(array->data);
-    return std::vector<T>(in, in + standin::numel(array));
 }
 
 }  // namespace testing_support

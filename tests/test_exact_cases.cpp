@@ -2,9 +2,8 @@
 // cases of tests/exact_cases.txt, and real parallelism.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <complex>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <set>

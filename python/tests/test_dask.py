@@ -1,5 +1,7 @@
 """tzcumfun.dask on a two-worker LocalCluster: every result is the in-memory call's, bit for bit."""
 
+import re
+
 import numpy as np
 import pytest
 
@@ -89,7 +91,6 @@ def test_bad_arguments_fail_while_the_graph_is_built(name, args, keywords):
     x = np.arange(12.0).reshape(3, 4)
     with pytest.raises(Exception) as in_memory:
         getattr(tz, name)(x, *args, **keywords)
-    with pytest.raises(type(in_memory.value)) as lazy:
+    with pytest.raises(type(in_memory.value), match=f"^{re.escape(str(in_memory.value))}$") as lazy:
         getattr(tzd, name)(da.from_array(x, chunks=2), *args, **keywords)
-    assert str(lazy.value) == str(in_memory.value)
     assert getattr(lazy.value, "identifier", None) == getattr(in_memory.value, "identifier", None)
