@@ -11,7 +11,8 @@ LOG=${TMPDIR:-/tmp}/mutants.$$
 # name ~~ file ~~ text ~~ replacement
 MUTANTS=(
 'odd-bool-bytes-passed-raw~~python/tzcumfun/__init__.py~~odd_bools = array.dtype.kind == "b" and~~odd_bools = False and'
-'1d-axis-off-by-one~~python/tzcumfun/__init__.py~~return 2 if ndim == 1 and axis == 0 else axis + 1~~return axis + 1'
+'1d-axis-off-by-one~~python/tzcumfun_module.cpp~~return ndim == 1 && value == 0 ? 2 : value + 1;~~return value + 1;'
+'1d-axis-off-by-one-off-the-fast-path~~python/tzcumfun/__init__.py~~return 2 if ndim == 1 and axis == 0 else axis + 1~~return axis + 1'
 'cummin-includes-nan~~src/gateways/gateways.cpp~~(op == CumOp::Min || op == CumOp::Max) ? 1~~op == CumOp::Max ? 1'
 'complex-tie-reversed~~src/functors/complex_order.cpp~~return angleB > angleA;~~return angleB < angleA;'
 'leak-when-imag-drop-fails~~src/driver/driver.cpp~~    vxFreeImagIfZero(result.get());

@@ -49,9 +49,9 @@ def test_call_forms_name_the_right_scan(op, args, keywords, axis, reverse):
     [
         (V, (), {}, [1, 3, 6]),  # a 1-D array is a row: its only axis is the host's dimension 2
         (V, (1,), {}, [1, 2, 3]),
-            (V.reshape(1, 1, 3), (), {}, [[[1, 3, 6]]]),
+        (V.reshape(1, 1, 3), (), {}, [[[1, 3, 6]]]),
         (5, (), {}, 5.0),
-        ([[1, 2], [3, 4]], (), {}, [[1, 2], [4, 6]]),
+        ([1, 2, 3], (), {"axis": 0}, [1, 3, 6]),  # not an ndarray: the package's own path
         (np.frombuffer(bytes([2, 0, 3, 1]), dtype=bool), (), {}, [1, 1, 2, 3]),  # non-zero is true
     ],
 )
