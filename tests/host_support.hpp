@@ -2,8 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <complex>
-#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,33 +58,6 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& val
 
 inline ArrayHandle scalar(double value) {
     return makeFilled(vxDOUBLE_CLASS, {1, 1}, std::vector<double>{value});
-}
-inline ArrayHandle text(const std::u16string& value) {
-    return standin::makeChar(value);
-}
-
-template <class T>
-std::vector<T> valuesOf(const vxArray_tag* array) {
-    const auto* in = static_cast<const T*>(array->data);
-    return std::vector<T>(in, in + standin::numel(array));
-}
-
-// What one gateway call gave: the result, or the error's identifier.
-struct CallOutcome {
-    ArrayHandle result;
-    bool threw = false;
-    std::string identifier;
-};
-
-inline CallOutcome callGateway(Gateway gateway, int nlhs, std::vector<const vxArray_tag*> args) {
-    CallOutcome outcome;
-    try {
-        gateway(nlhs, &outcome.result, static_cast<int>(args.size()), args.data());
-    } catch (const foundation::core::except::IMsgIDException& error) {
-        outcome.threw = true;
-        outcome.identifier = error.GetIdentifier();
-    }
-    return outcome;
 }
 
 }  // namespace testing_support

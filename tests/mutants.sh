@@ -11,7 +11,8 @@ LOG=${TMPDIR:-/tmp}/mutants.$$
 # name ~~ file ~~ text ~~ replacement
 MUTANTS=(
 'odd-bool-bytes-passed-raw~~python/tzcumfun/__init__.py~~odd_bools = array.dtype.kind == "b" and~~odd_bools = False and'
-'1d-axis-off-by-one~~python/tzcumfun/__init__.py~~return 2 if ndim == 1 and axis == 0 else axis + 1~~return axis + 1'
+'1d-axis-off-by-one~~python/tzcumfun_module.cpp~~return ndim == 1 && value == 0 ? 2 : value + 1;~~return value + 1;'
+'1d-axis-off-by-one-off-the-fast-path~~python/tzcumfun/__init__.py~~return 2 if ndim == 1 and axis == 0 else axis + 1~~return axis + 1'
 'cummin-includes-nan~~src/gateways/gateways.cpp~~(op == CumOp::Min || op == CumOp::Max) ? 1~~op == CumOp::Max ? 1'
 'complex-tie-reversed~~src/functors/complex_order.cpp~~return angleB > angleA;~~return angleB < angleA;'
 'leak-when-imag-drop-fails~~src/driver/driver.cpp~~    vxFreeImagIfZero(result.get());
@@ -32,15 +33,17 @@ MUTANTS=(
 'past-last-result-aliases-input~~python/tzcumfun_module.cpp~~bool shared = !standin::ownsDataAlone(result.get());
     for (const vxArray_tag* input : inputs)
         shared = shared || standin::sharesData(result.get(), input);~~bool shared = false;'
-'fortran-input-written-through~~python/tzcumfun_module.cpp~~return {standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data), array};~~auto handle = standin::makeBorrowed(classId, hostDims(shapeOf(array)), complexity, data);
+'fortran-input-written-through~~python/tzcumfun_module.cpp~~return standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));~~auto handle = standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));
     standin::markReusableTemporary(handle.get());
-    return {std::move(handle), array};'
-'gil-held-during-scan~~python/tzcumfun_module.cpp~~const py::gil_scoped_release unlocked;~~'
+    return handle;'
+'gil-held-during-scan~~python/tzcumfun_module.cpp~~const GilRelease unlocked(!args.empty() && standin::numel(args[0]) >= kReleaseGilFrom);~~'
 'reverse-starts-early~~src/traversal/contiguous.hpp~~in += count * dimLen;~~in += count * dimLen - 1;'
-'int-product-wraps~~src/functors/prod.hpp~~if (product > static_cast<Wide>(kMax)) return kMax;~~'
-'int64-product-ignores-low-sign~~src/functors/prod.hpp~~hi == (static_cast<std::int64_t>(lo) >> 63)~~hi == 0 || hi == -1'
+'int-product-wraps~~src/functors/prod.hpp~~return overflows ? limit : product;~~return product;'
+'int-product-ignores-factor-sign~~src/functors/prod.hpp~~limit = (prev < 0) != (x < 0) ? kMin : kMax;~~limit = prev < 0 ? kMin : kMax;'
 'recovery-skipped~~src/functors/prod.hpp~~if (!detail::isFinite(re) || !detail::isFinite(im)) complexMulRecover~~if (false) complexMulRecover'
 'no-fp-settings~~src/traversal/contract.hpp~~task_group_context::fp_settings~~task_group_context::default_traits'
+'grouped-reverse-tail-misplaced~~src/traversal/contiguous.hpp~~scanVectors(false, in + grouped * dimLen,~~scanVectors(false, in + groups * dimLen,'
+'dask-carry-from-wrong-edge~~python/tzcumfun/dask.py~~return np.take(result, -1 if forward else 0, axis)~~return np.take(result, 0 if forward else -1, axis)'
 'later-equal-maximum-wins~~src/functors/minmax.hpp~~return !atOrAbove(prev, x);~~return atOrAbove(x, prev);'
 )
 

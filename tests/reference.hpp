@@ -6,6 +6,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <type_traits>
@@ -128,6 +129,36 @@ Out step(CumOp op, bool omitNaN, const Out* prev, In x) {
             return op == CumOp::Sum ? *prev + x : *prev * x;
         }
     }
+}
+
+// Equal bits; any NaN equals any NaN where `anyNaN` (sums and products make NaNs of their own,
+// whose payload the hardware picks); zeros of either sign are equal where `signlessZero` (sparse
+// results store none).
+template <class T>
+bool same(T want, T got, bool anyNaN, bool signlessZero) {
+    if constexpr (IsComplex<T>::value) {
+        return same(want.real(), got.real(), anyNaN, signlessZero) &&
+               same(want.imag(), got.imag(), anyNaN, signlessZero);
+    } else if constexpr (std::is_floating_point_v<T>) {
+        if ((anyNaN && std::isnan(want) && std::isnan(got)) ||
+            (signlessZero && want == 0 && got == 0))
+            return true;
+    }
+    return std::memcmp(&want, &got, sizeof(T)) == 0;
+}
+
+// The first element of a host result's `data` that is not `same` as `want`'s, or want.size(). A
+// complex result whose imaginary parts were all zero comes back real (`realOnly`): its real parts.
+template <class Container, class T = typename Container::value_type>
+std::size_t firstDifference(const Container& want, const void* data, bool realOnly, bool anyNaN,
+                            bool signlessZero) {
+    const std::size_t width = IsComplex<T>::value && realOnly ? sizeof(T) / 2 : sizeof(T);
+    for (std::size_t at = 0; at < want.size(); ++at) {
+        T got = want[at];
+        std::memcpy(&got, static_cast<const char*>(data) + at * width, width);
+        if (!same<T>(want[at], got, anyNaN, signlessZero)) return at;
+    }
+    return want.size();
 }
 
 // Scans `in` (column-major, extents `dims`) along the 0-based dimension `workDim`.

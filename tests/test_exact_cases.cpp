@@ -1,10 +1,9 @@
 // Rules that random data does not reach, checked on the functors and traversals directly: the
-// cases of tests/exact_cases.txt, equal magnitudes on exact circles, and real parallelism.
+// cases of tests/exact_cases.txt, and real parallelism.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <complex>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -14,6 +13,7 @@
 #include "driver/dispatch.hpp"
 #include "functors/minmax.hpp"
 #include "functors/prod.hpp"
+#include "reference.hpp"
 
 namespace tzcumfun {
 namespace {
@@ -21,12 +21,7 @@ namespace {
 // Bit for bit, except that an expected NaN matches any NaN.
 template <class T>
 bool same(T actual, T expected) {
-    return std::isnan(expected) ? std::isnan(actual)
-                                : std::memcmp(&actual, &expected, sizeof(T)) == 0;
-}
-template <class T>
-bool same(std::complex<T> actual, std::complex<T> expected) {
-    return same(actual.real(), expected.real()) && same(actual.imag(), expected.imag());
+    return reference::same(expected, actual, true, false);
 }
 
 // Functors in the order maximum, maximum carrying NaN, minimum, minimum carrying NaN.
@@ -84,56 +79,6 @@ TEST(ExactCases, EveryCaseOfTheTableHolds) {
         if (type == "uint64") checkRow<unsigned long long>(kind, line);
     }
     EXPECT_GT(cases, 100);
-}
-
-// Pythagorean triples put sixteen values on one circle, exact from subnormal radii up to radii
-// that overflow, where the halved magnitudes decide. At every radius the maximum must follow the
-// true angle and the minimum the reverse.
-template <class T>
-class ExactCircles : public ::testing::Test {};
-using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(ExactCircles, Precisions);
-
-TYPED_TEST(ExactCircles, EqualMagnitudesFollowTheAngle) {
-    using T = TypeParam;
-    using C = std::complex<T>;
-    using Limits = std::numeric_limits<T>;
-    const T triples[][3] = {{3, 4, 5}, {5, 12, 13}, {8, 15, 17}, {20, 21, 29}, {119, 120, 169}};
-    const int lowest = Limits::min_exponent - Limits::digits,
-              step = (Limits::max_exponent - lowest) / 12;
-    std::vector<int> exponents = {Limits::max_exponent - 4, Limits::max_exponent - 7};
-    for (int exp = lowest; exp < Limits::max_exponent - 8; exp += step)
-        exponents.push_back(exp);
-    const auto angle = [](const C& z) {
-        return std::atan2(static_cast<long double>(z.imag()), z.real());
-    };
-    for (const int exp : exponents) {
-        for (const auto& triple : triples) {
-            const T a = std::ldexp(triple[0], exp), b = std::ldexp(triple[1], exp),
-                    c = std::ldexp(triple[2], exp);
-            if (std::isinf(b)) continue;
-            std::vector<C> circle;  // zeros of both signs on the axes
-            for (const T sign : {T(1), T(-1)}) {
-                for (const T other : {T(1), T(-1)}) {
-                    circle.insert(circle.end(), {{sign * a, other * b}, {other * b, sign * a}});
-                    if (!std::isinf(c))
-                        circle.insert(circle.end(),
-                                      {{sign * c, other * T(0)}, {other * T(0), sign * c}});
-                }
-            }
-            for (const C& prev : circle) {
-                for (const C& x : circle) {
-                    const bool equal = prev.real() == x.real() && prev.imag() == x.imag();
-                    const bool xAbove = !equal && angle(x) > angle(prev);
-                    for (int which = 0; which < 4; ++which) {
-                        const bool takes = which < 2 ? xAbove : !equal && !xAbove;
-                        ASSERT_TRUE(same(kExtremes<T>[which](prev, x), takes ? x : prev))
-                            << "functor " << which << " on " << prev << ", " << x;
-                    }
-                }
-            }
-        }
-    }
 }
 
 // Records which threads ran the element loop; the functor itself stays empty.

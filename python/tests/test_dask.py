@@ -1,5 +1,7 @@
 """tzcumfun.dask on a two-worker LocalCluster: every result is the in-memory call's, bit for bit."""
 
+import re
+
 import numpy as np
 import pytest
 
@@ -33,15 +35,12 @@ def special(rng, shape, dtype):
 
 
 def assert_same_bits(ours, expected, name):
-    ours, expected = np.ascontiguousarray(ours), np.ascontiguousarray(expected)
-    assert (ours.dtype, ours.shape) == (expected.dtype, expected.shape)
     if name in ("cumsum", "cumprod") and ours.dtype.kind in "fc":
         # Where two NaNs meet in a sum or product the hardware picks the survivor, and the
         # library's own layouts already pick differently: there any NaN stands for any NaN.
-        ours, expected = (array.view(array.real.dtype).copy() for array in (ours, expected))
-        assert (np.isnan(ours) == np.isnan(expected)).all()
-        ours[np.isnan(ours)] = expected[np.isnan(expected)] = np.nan
-    assert ours.tobytes() == expected.tobytes()
+        ours, expected = (np.where(np.isnan(array), np.nan, array) for array in (ours, expected))
+    assert (ours.dtype, ours.shape) == (expected.dtype, expected.shape)
+    assert np.ascontiguousarray(ours).tobytes() == np.ascontiguousarray(expected).tobytes()
 
 
 def check_all(cases):
@@ -86,15 +85,12 @@ def test_carried_running_values_that_only_an_exact_continuation_keeps(cluster):
 
 
 @pytest.mark.parametrize("name", NAMES)
-@pytest.mark.parametrize("args, keywords", [
-    (("bogus",), {}), ((0,), {}), (("reverse", "forward"), {}), ((1.5, "omitnan"), {}),
-    (("omitnan",), {"axis": 0}), ((), {"nan": "drop"}),
-])
+@pytest.mark.parametrize("args, keywords", [(("bogus",), {}), ((0,), {}), (("r", "f"), {}),
+                                           ((1.5,), {}), (("omitnan",), {"axis": 0})])
 def test_bad_arguments_fail_while_the_graph_is_built(name, args, keywords):
     x = np.arange(12.0).reshape(3, 4)
     with pytest.raises(Exception) as in_memory:
         getattr(tz, name)(x, *args, **keywords)
-    with pytest.raises(type(in_memory.value)) as lazy:
+    with pytest.raises(type(in_memory.value), match=f"^{re.escape(str(in_memory.value))}$") as lazy:
         getattr(tzd, name)(da.from_array(x, chunks=2), *args, **keywords)
-    assert str(lazy.value) == str(in_memory.value)
     assert getattr(lazy.value, "identifier", None) == getattr(in_memory.value, "identifier", None)

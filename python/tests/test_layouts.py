@@ -1,7 +1,4 @@
-"""C- and Fortran-ordered input: read in place, the same bits either way, over calls and threads."""
-import sys
-from concurrent.futures import ThreadPoolExecutor
-
+"""C- and Fortran-ordered input: read in place, the same bits either way."""
 import numpy as np
 from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
@@ -44,17 +41,5 @@ def test_mapped_files_are_read_in_place_and_odd_buffers_copied_once(tmp_path):
         np.testing.assert_array_equal(tz.cumsum(a, axis=2), np.cumsum(a, 2))
         np.testing.assert_array_equal(tz.call("cummax", 1, a, np.int8(1), "rev"), a[[2, 2, 2]])
         assert tz._input_copies() - before == 2 * copies
-
-
-def test_threads_agree_and_nothing_leaks():
-    # The large input's scans let the GIL go, the small one's keep it; errors take their own path.
-    inputs = [np.sin(np.arange(12e4)).reshape(300, 400), np.arange(60, dtype="i2").reshape(3, 4, 5)]
-    calls = [(f, a, args) for f in FUNCS for a in inputs for args in ((), (1, "rev"), ("bogus",))]
-    expected = [outcome(f, np.asfortranarray(a), args) for f, a, args in calls]
-    live, references = tz._live_arrays(), [sys.getrefcount(a) for a in inputs]
-    def agreements(seed):
-        order = np.random.default_rng(seed).permutation(len(calls)).tolist() * 40
-        return all(outcome(*calls[index]) == expected[index] for index in order)
-    with ThreadPoolExecutor(4) as pool:
-        assert all(pool.map(agreements, range(4)))
-    assert tz._live_arrays() == live and [sys.getrefcount(a) for a in inputs] == references
+        past_last = tz.call("cumprod", 1, a, 4)  # the host may hand back its input unchanged
+        assert not np.shares_memory(past_last, a) and past_last.flags.writeable
