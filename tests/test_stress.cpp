@@ -46,10 +46,11 @@ std::uint64_t digestOf(const vxArray_tag* result) {
 // array with a random working dimension, possibly past the last.
 std::pair<Dims, double> shapeOf(std::mt19937_64& rng) {
     const std::size_t edge = rng() % 2;
-    const std::pair<Dims, double> shapes[] = {{{3, 299 + edge}, 0},
-                                              {{199 + edge, 3}, 2},
-                                              {{10, 5, 99 + edge}, 2},
-                                              {{rng() % 4, rng() % 4, 1 + rng() % 3}, rng() % 5}};
+    const std::pair<Dims, double> shapes[] = {
+        {{3, 299 + edge}, 0},
+        {{199 + edge, 3}, 2},
+        {{10, 5, 99 + edge}, 2},
+        {{rng() % 4, rng() % 4, 1 + rng() % 3}, double(rng() % 5)}};
     return shapes[rng() % 4];
 }
 
@@ -106,9 +107,10 @@ std::uint64_t runCall(std::uint64_t seed) {
     } catch (const std::bad_alloc&) {
     }
     standin::failAfter(0);
-    if ((digest & 3) != kResult)
+    if ((digest & 3) != kResult) {
         EXPECT_TRUE(slot.get() == before && *static_cast<const double*>(before->data) == -1)
             << "seed " << seed << " changed the slot";
+    }
     return digest;
 }
 

@@ -1,6 +1,7 @@
 // The four operations' functor tables: which functor scans each element family.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 
 #include "functors/minmax.hpp"
@@ -9,53 +10,28 @@
 
 namespace tzcumfun {
 
-// `kNaNFunctorFlag` is the NaN flag value that selects the NaN-named functor.
-struct SumTable {
-    using Logical = SumFtorLogical;
-    using LogicalOut = double;
+// One operation's functors by element family. `kNaNFunctorFlag` is the NaN flag value that
+// selects the NaN-named functor; logical data comes out as whatever the logical functor makes.
+template <class LogicalFtor, template <std::floating_point> class FloatFtor,
+          template <std::floating_point> class NaNFtor, template <std::integral> class IntFtor,
+          std::uint8_t kNaNFlag>
+struct FunctorTable {
+    using Logical = LogicalFtor;
+    using LogicalOut = decltype(LogicalFtor::init(true));
     template <class T>
-    using Float = SumFtorFloat<T>;
+    using Float = FloatFtor<T>;
     template <class T>
-    using NaN = SumNaNFtor<T>;
+    using NaN = NaNFtor<T>;
     template <class T>
-    using Int = SumFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 1;  // "omitnan" selects the omitting sum
+    using Int = IntFtor<T>;
+    static constexpr std::uint8_t kNaNFunctorFlag = kNaNFlag;
 };
 
-struct ProdTable {
-    using Logical = ProdFtorLogical;
-    using LogicalOut = double;
-    template <class T>
-    using Float = ProdFtorFloat<T>;
-    template <class T>
-    using NaN = ProdNaNFtor<T>;
-    template <class T>
-    using Int = ProdFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 1;  // "omitnan" selects the omitting product
-};
-
-struct MinTable {
-    using Logical = MinFtorLogical;
-    using LogicalOut = bool;
-    template <class T>
-    using Float = MinFtorFloat<T>;
-    template <class T>
-    using NaN = MinNaNFtor<T>;
-    template <class T>
-    using Int = MinFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 0;  // "includenan" carries NaN along
-};
-
-struct MaxTable {
-    using Logical = MaxFtorLogical;
-    using LogicalOut = bool;
-    template <class T>
-    using Float = MaxFtorFloat<T>;
-    template <class T>
-    using NaN = MaxNaNFtor<T>;
-    template <class T>
-    using Int = MaxFtorInt<T>;
-    static constexpr std::uint8_t kNaNFunctorFlag = 0;  // "includenan" carries NaN along
-};
+// "omitnan" selects the sums and products that pass over NaN; "includenan" selects the extremes
+// that carry it along.
+using SumTable = FunctorTable<SumFtorLogical, SumFtorFloat, SumNaNFtor, SumFtorInt, 1>;
+using ProdTable = FunctorTable<ProdFtorLogical, ProdFtorFloat, ProdNaNFtor, ProdFtorInt, 1>;
+using MinTable = FunctorTable<MinFtorLogical, MinFtorFloat, MinNaNFtor, MinFtorInt, 0>;
+using MaxTable = FunctorTable<MaxFtorLogical, MaxFtorFloat, MaxNaNFtor, MaxFtorInt, 0>;
 
 }  // namespace tzcumfun
