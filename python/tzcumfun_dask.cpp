@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/carried.hpp"
+#include "element_class.hpp"
 
 namespace py = pybind11;
 
@@ -21,33 +22,6 @@ namespace {
 using tzcumfun::BlockGeometry;
 using tzcumfun::CarriedBlock;
 using tzcumfun::CumOp;
-
-struct ElementClass {
-    vxClassID classId;
-    bool complex;
-};
-
-// The host class a NumPy element type stands for, as the tzcumfun package maps it.
-ElementClass elementClassOf(const py::dtype& dtype) {
-    const auto size = dtype.itemsize();
-    const char kind = dtype.kind();
-    if (kind == 'b' && size == 1) return {vxLOGICAL_CLASS, false};
-    if (kind == 'f' || kind == 'c') {
-        const auto part = kind == 'c' ? size / 2 : size;
-        if (part == 8) return {vxDOUBLE_CLASS, kind == 'c'};
-        if (part == 4) return {vxSINGLE_CLASS, kind == 'c'};
-    }
-    if (kind == 'i' || kind == 'u') {
-        // The host's integer classes come in signed and unsigned pairs, narrowest first.
-        const int width = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : size == 8 ? 3 : -1;
-        if (width >= 0) {
-            return {static_cast<vxClassID>(vxINT8_CLASS + 2 * width + (kind == 'u' ? 1 : 0)),
-                    false};
-        }
-    }
-    throw py::type_error("tzcumfun does not support dtype " +
-                         py::str(py::handle(dtype)).cast<std::string>());
-}
 
 std::size_t product(const std::vector<std::size_t>& lengths, std::size_t from, std::size_t to) {
     return std::accumulate(lengths.begin() + static_cast<std::ptrdiff_t>(from),
@@ -85,7 +59,8 @@ py::array scanBlock(int op, std::uint8_t nanFlag, bool forward, const py::array&
     if (!fortran && !isPlain(block, py::array::c_style)) {
         throw py::value_error("a block needs an aligned, native, C- or Fortran-ordered buffer");
     }
-    const ElementClass element = elementClassOf(block.dtype());
+    const vxClassID classId = tzcumfun::python::classOfDtype(block.dtype());
+    const bool complex = block.dtype().kind() == 'c';
     const BlockGeometry geometry = geometryOf(block, axis, fortran, forward);
     const void* carried = nullptr;
     if (carry) {
@@ -103,8 +78,7 @@ py::array scanBlock(int op, std::uint8_t nanFlag, bool forward, const py::array&
     const CarriedBlock scan{geometry, block.data(), out.mutable_data(), carried};
     {
         const py::gil_scoped_release unlocked;
-        tzcumfun::carriedScan(static_cast<CumOp>(op), element.classId, element.complex, nanFlag,
-                              scan);
+        tzcumfun::carriedScan(static_cast<CumOp>(op), classId, complex, nanFlag, scan);
     }
     return out;
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "element_class.hpp"
 #include "gateways/cumfun.hpp"
 #include "host/mathcore.hpp"
 #include "host/string_matrix.hpp"
@@ -30,6 +31,9 @@
 namespace py = pybind11;
 
 namespace {
+
+using tzcumfun::python::classOfDtype;
+using tzcumfun::python::classOfKind;
 
 using Gateway = void (*)(int, matrix::ArrayHandle*, int, const vxArray_tag**);
 using Arguments = std::span<const vxArray_tag* const>;
@@ -69,40 +73,6 @@ standin::Dims hostDims(std::span<const npy_intp> shape) {
     if (shape.empty()) return {1, 1};
     if (shape.size() == 1) return {1, static_cast<std::size_t>(shape[0])};
     return {shape.begin(), shape.end()};
-}
-
-// The host class of a NumPy element kind and size, when the host has one.
-std::optional<vxClassID> classOfKind(char kind, py::ssize_t size) {
-    switch (kind) {
-        case 'b':
-            if (size == 1) return vxLOGICAL_CLASS;
-            break;
-        case 'f':
-        case 'c': {
-            const auto part = kind == 'c' ? size / 2 : size;
-            if (part == 8) return vxDOUBLE_CLASS;
-            if (part == 4) return vxSINGLE_CLASS;
-            break;
-        }
-        case 'i':
-        case 'u': {
-            const bool isSigned = kind == 'i';
-            if (size == 1) return isSigned ? vxINT8_CLASS : vxUINT8_CLASS;
-            if (size == 2) return isSigned ? vxINT16_CLASS : vxUINT16_CLASS;
-            if (size == 4) return isSigned ? vxINT32_CLASS : vxUINT32_CLASS;
-            if (size == 8) return isSigned ? vxINT64_CLASS : vxUINT64_CLASS;
-            break;
-        }
-        default:
-            break;
-    }
-    return std::nullopt;
-}
-
-vxClassID classOfDtype(const py::dtype& dtype) {
-    if (const auto classId = classOfKind(dtype.kind(), dtype.itemsize())) return *classId;
-    throw py::type_error("tzcumfun does not support dtype " +
-                         py::str(py::handle(dtype)).cast<std::string>());
 }
 
 int typeOfClass(vxClassID classId, bool complex) {
