@@ -1,5 +1,5 @@
-// The _tzcumfun extension: host arrays over NumPy buffers, gateway calls, results handed to NumPy
-// without a copy, and the entry points that take ndarray calls straight to a gateway.
+// The _tzcumfun extension: the call resolver, host arrays over NumPy buffers, gateway calls and
+// results handed to NumPy without a copy.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -14,13 +14,16 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "driver/array_header.hpp"
 #include "element_class.hpp"
+#include "gateways/arguments.hpp"
 #include "gateways/cumfun.hpp"
 #include "host/mathcore.hpp"
 #include "host/string_matrix.hpp"
@@ -32,6 +35,7 @@ namespace py = pybind11;
 
 namespace {
 
+using tzcumfun::CumOp;
 using tzcumfun::python::classOfDtype;
 using tzcumfun::python::classOfKind;
 
@@ -47,11 +51,15 @@ constexpr std::array<const char*, 4> kNames{"cumsum", "cumprod", "cummin", "cumm
 // under contention, so small calls keep it.
 constexpr std::size_t kReleaseGilFrom = 16384;
 
-// One argument of a call. A borrowed array keeps the NumPy object that owns its elements.
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+constexpr const char* kMaskedRefusal =
+    "tzcumfun does not take masked arrays: the mask would be lost. Pass A.filled(np.nan) with "
+    "nan=\"omit\" to pass over the masked elements, or A.filled(value) with a value of your choice";
+
+// A host array the package built in Python (text, SciPy sparse data), handed to the resolver.
 struct HostArray {
     matrix::ArrayHandle handle;
-    py::object owner;
-    bool reversed = false;  // a C-ordered buffer, whose host dimensions run the other way
 };
 
 // The caller's view of the first argument: its NumPy shape when it has one, and whether the host
@@ -62,10 +70,21 @@ struct UserShape {
     bool reversed = false;
 };
 
-// The package's KorvexError class, registered once at import.
-py::object& errorType() {
-    static auto* type = new py::object();  // never destroyed: interpreter shutdown order varies
-    return *type;
+// The package's error classes, registered once at import: KorvexError, and its subclass that is
+// also a TypeError, for refusals of the data's type.
+struct ErrorTypes {
+    py::object korvex;
+    py::object dataType;
+};
+
+ErrorTypes& errorTypes() {
+    static auto* types = new ErrorTypes();  // never destroyed: interpreter shutdown order varies
+    return *types;
+}
+
+long& inputCopies() {
+    static long copies = 0;  // written with the GIL held
+    return copies;
 }
 
 // NumPy shapes become host dimensions: a 0-d array is 1-by-1 and a 1-D array a 1-by-n row.
@@ -125,22 +144,23 @@ matrix::ArrayHandle lendBuffer(PyArrayObject* array, vxClassID classId, bool& re
     return standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));
 }
 
-// The package hands over only arrays it has already put in C or Fortran order; anything else here
-// is a fault in the package, not in the caller's data.
-HostArray borrowNumeric(const py::array& array) {
-    bool reversed = false;
-    matrix::ArrayHandle handle = lendBuffer(reinterpret_cast<PyArrayObject*>(array.ptr()),
-                                            classOfDtype(array.dtype()), reversed);
-    if (!handle) throw py::value_error("a host array needs an aligned, native, contiguous buffer");
-    return {std::move(handle), array, reversed};
-}
-
 // The host's logical bytes hold 0 or 1; a NumPy bool array made from a buffer or a view may hold
-// any byte, and such an array is normalised by the package's copying path.
+// any byte. Reads a contiguous buffer as one run.
 bool holdsOddBools(PyArrayObject* array) {
     const auto* bytes = static_cast<const unsigned char*>(PyArray_DATA(array));
     return std::any_of(bytes, bytes + PyArray_NBYTES(array),
                        [](unsigned char byte) { return byte > 1; });
+}
+
+// A masked array can exist only once numpy.ma is loaded, so an unloaded module means no mask.
+bool isMasked(PyObject* value) {
+    if (PyArray_CheckExact(value)) return false;
+    const auto ma = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("numpy.ma").ptr()));
+    if (!ma) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        return false;
+    }
+    return py::isinstance(value, ma.attr("MaskedArray"));
 }
 
 std::u16string utf16Of(const py::bytes& units) {
@@ -150,6 +170,18 @@ std::u16string utf16Of(const py::bytes& units) {
     return text;
 }
 
+// Any str, lone surrogates included: the host's text is UTF-16 code units.
+std::u16string utf16Of(PyObject* text) {
+    if (PyUnicode_IS_ASCII(text)) {
+        const auto* ascii = static_cast<const char*>(PyUnicode_DATA(text));
+        return {ascii, ascii + PyUnicode_GET_LENGTH(text)};
+    }
+    const auto units = py::reinterpret_steal<py::bytes>(
+        PyUnicode_AsEncodedString(text, "utf-16-le", "surrogatepass"));
+    if (!units) throw py::error_already_set();
+    return utf16Of(units);
+}
+
 template <class T>
 matrix::ArrayHandle scalar(vxClassID classId, T value) {
     matrix::ArrayHandle array = standin::makeArray(classId, {1, 1});
@@ -157,8 +189,8 @@ matrix::ArrayHandle scalar(vxClassID classId, T value) {
     return array;
 }
 
-HostArray makeCharRow(const py::bytes& units) {
-    return {standin::makeChar(utf16Of(units)), {}};
+matrix::ArrayHandle asciiRow(std::string_view text) {
+    return standin::makeChar(std::u16string(text.begin(), text.end()));
 }
 
 HostArray makeStringArray(const std::vector<std::optional<py::bytes>>& values,
@@ -168,7 +200,7 @@ HostArray makeStringArray(const std::vector<std::optional<py::bytes>>& values,
     for (const auto& value : values) {
         elements.push_back(value ? std::optional(utf16Of(*value)) : std::nullopt);
     }
-    return {standin::makeString(elements, hostDims(shape)), {}};
+    return {standin::makeString(elements, hostDims(shape))};
 }
 
 HostArray makeSparseArray(std::size_t rows, std::size_t cols,
@@ -188,12 +220,12 @@ HostArray makeSparseArray(std::size_t rows, std::size_t cols,
     const std::vector<std::size_t> indices(rowIndices.data(),
                                            rowIndices.data() + rowIndices.size());
     const vxComplexity complexity = values.dtype().kind() == 'c' ? vxCOMPLEX : vxREAL;
-    return {standin::makeSparse(classId, complexity, rows, cols, starts, indices, values.data()),
-            {}};
+    return {standin::makeSparse(classId, complexity, rows, cols, starts, indices, values.data())};
 }
 
-// A sparse result as its compressed-column parts; the package builds the SciPy object.
-py::tuple sparseResult(const vxArray_tag* result) {
+// A sparse result as its compressed-column parts, its values of NumPy type `type`; the package
+// builds the SciPy object.
+py::tuple sparseResult(const vxArray_tag* result, int type) {
     const standin::SparseParts parts = standin::sparseOf(result);
     const py::dtype dtype(typeOfClass(standin::classOf(result), standin::isComplex(result)));
     py::array_t<std::int64_t> colStarts(static_cast<py::ssize_t>(parts.colStarts.size()));
@@ -203,6 +235,7 @@ py::tuple sparseResult(const vxArray_tag* result) {
     py::array values(dtype,
                      std::vector<py::ssize_t>{static_cast<py::ssize_t>(parts.rowIndices.size())});
     if (values.nbytes() != 0) std::memcpy(values.mutable_data(), parts.values, values.nbytes());
+    if (dtype.num() != type) values = values.attr("astype")(py::dtype(type));
     return py::make_tuple(parts.rows, parts.cols, colStarts, rowIndices, values);
 }
 
@@ -212,10 +245,13 @@ void destroyHostArray(PyObject* capsule) {
 }
 
 // A full result in the caller's shape and order when its element count allows, else in the
-// host's dimensions in Fortran order. The array takes over the host's buffer unless another array
-// may still reach it, since a result must never alias the caller's input.
-py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserShape& user) {
-    const int type = typeOfClass(standin::classOf(result.get()), standin::isComplex(result.get()));
+// host's dimensions in Fortran order, of NumPy type `type`. The array takes over the host's
+// buffer unless another array may still reach it, since a result must never alias the caller's
+// input, or unless the host's real result must become complex.
+py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserShape& user,
+                       int type) {
+    const int hostType =
+        typeOfClass(standin::classOf(result.get()), standin::isComplex(result.get()));
     const std::size_t count = standin::numel(result.get());
     std::array<npy_intp, NPY_MAXDIMS> shape{};
     std::size_t ndim = user.dims.size();
@@ -230,8 +266,8 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
         ndim = dims.size();
         std::copy(dims.begin(), dims.end(), shape.begin());
     }
-    py::object descr =
-        py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(PyArray_DescrFromType(type)));
+    py::object descr = py::reinterpret_steal<py::object>(
+        reinterpret_cast<PyObject*>(PyArray_DescrFromType(hostType)));
     std::array<npy_intp, NPY_MAXDIMS> strides{};
     npy_intp step = reinterpret_cast<PyArray_Descr*>(descr.ptr())->elsize;
     const bool cOrder = callersShape && user.reversed;
@@ -266,50 +302,22 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
     } else if (count != 0) {
         std::memcpy(PyArray_DATA(array), result->data, PyArray_NBYTES(array));
     }
-    return made;
+    if (type == hostType) return made;
+    auto widened = py::reinterpret_steal<py::object>(
+        PyArray_CastToType(array, PyArray_DescrFromType(type), cOrder ? 0 : 1));
+    if (!widened) throw py::error_already_set();
+    return widened;
 }
 
 [[noreturn]] void raiseKorvexError(const foundation::core::except::IMsgIDException& error) {
     const auto& msgId = error.GetMsgID();
-    py::object instance =
-        errorType()(py::str(error.what()), error.GetIdentifier(), msgId.catalog, msgId.key);
-    PyErr_SetObject(errorType().ptr(), instance.ptr());
+    // The data's type refused: a TypeError too, for callers who catch NumPy's errors.
+    const bool dataType = msgId.catalog == "Korvex:cumfun" &&
+                          (msgId.key == "wrongInput" || msgId.key == "complexIntegers");
+    const py::object& type = dataType ? errorTypes().dataType : errorTypes().korvex;
+    py::object instance = type(py::str(error.what()), error.GetIdentifier(), msgId.catalog, msgId.key);
+    PyErr_SetObject(type.ptr(), instance.ptr());
     throw py::error_already_set();
-}
-
-// A C-ordered first argument reaches the host with its dimensions reversed, so the dimension the
-// caller names is passed counted from the other end, and so is the default one, worked out on the
-// caller's shape: its first length other than 1. A dimension past the last one is a singleton in
-// either order and goes through as given, and so does an argument the host refuses, which it
-// then reports itself. Returns the host dimension that `args` now points at, to be kept alive.
-matrix::ArrayHandle countFromTheEnd(std::vector<const vxArray_tag*>& args,
-                                    std::span<const npy_intp> shape) {
-    const bool given = args.size() >= 2 && !Tessaly::String::isScalarText(args[1], false, true);
-    std::size_t axis = 0;
-    if (given) {
-        try {
-            axis = mathcoreGetDimArg(args[1]);
-        } catch (...) {  // NOLINT(bugprone-empty-catch): the gateway raises the same error
-            return {};
-        }
-        if (axis >= shape.size()) return {};
-    } else {
-        // Three options can never all be accepted, so such a call fails on them whatever the
-        // layout; adding a dimension would only turn that error into a count error.
-        if (args.size() >= 4) return {};
-        axis = static_cast<std::size_t>(
-            std::find_if(shape.begin(), shape.end(), [](npy_intp length) { return length != 1; }) -
-            shape.begin());
-        if (axis == shape.size()) axis = 0;
-    }
-    matrix::ArrayHandle dimension =
-        scalar(vxDOUBLE_CLASS, static_cast<double>(shape.size() - axis));
-    if (given) {
-        args[1] = dimension.get();
-    } else {
-        args.insert(args.begin() + 1, dimension.get());
-    }
-    return dimension;
 }
 
 // Lets the GIL go for the scope when `release` is set.
@@ -326,43 +334,383 @@ class GilRelease {
     PyThreadState* state_;
 };
 
-py::object runGateway(int op, int nargout, Arguments prhs, const UserShape& user) {
-    if (op < 0 || op >= static_cast<int>(kGateways.size())) {
-        throw py::value_error("no such operation");
+// ---- The call resolver -----------------------------------------------------------------------
+//
+// Every Python entry point resolves a call here: its arguments become host arrays, and the
+// gateways' own argument reader settles the working dimension, the direction and the NaN flag,
+// refusing what a gateway would refuse, before anything runs. A call made in NumPy's terms (the
+// keywords axis, reverse and nan, or any call through tzcumfun.dask) also keeps NumPy's rules:
+// an axis must lie within -ndim..ndim-1, and the result's dtype follows the input's dtype alone.
+
+// The keywords of a call in NumPy's terms; each is null when not given or None.
+struct NumpyTerms {
+    PyObject* axis = nullptr;
+    PyObject* reverse = nullptr;
+    PyObject* nan = nullptr;
+
+    bool given() const { return axis != nullptr || reverse != nullptr || nan != nullptr; }
+};
+
+// One argument as the gateway receives it.
+struct Argument {
+    matrix::ArrayHandle made;  // built for this call, or null when `array` is the caller's
+    const vxArray_tag* array = nullptr;
+    py::object owner;  // keeps a lent buffer or a HostArray alive
+    bool reversed = false;
+    std::vector<npy_intp> shape;  // the NumPy shape a dense result takes, when `known`
+    bool known = false;
+};
+
+Argument madeArgument(matrix::ArrayHandle made, bool scalarShape) {
+    Argument arg;
+    arg.array = made.get();
+    arg.made = std::move(made);
+    arg.known = scalarShape;
+    return arg;
+}
+
+// The host array over an ndarray's buffer, or over a native, aligned, Fortran-ordered copy when
+// the buffer cannot be lent; logical bytes other than 0 and 1 are made 0 or 1 in a copy.
+std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
+    if (isMasked(value)) throw py::type_error(kMaskedRefusal);
+    auto* array = reinterpret_cast<PyArrayObject*>(value);
+    const PyArray_Descr* descr = PyArray_DESCR(array);
+    // Text arrays become host string arrays in the package.
+    if (defer && (descr->kind == 'U' || descr->kind == 'O')) return std::nullopt;
+    const auto classId = classOfKind(descr->kind, descr->elsize);
+    if (!classId || PyDataType_HASFIELDS(descr)) {
+        throw py::type_error("tzcumfun does not support dtype " +
+                             py::str(reinterpret_cast<PyObject*>(PyArray_DESCR(array)))
+                                 .cast<std::string>());
     }
-    std::vector<const vxArray_tag*> args(prhs.begin(), prhs.end());
-    matrix::ArrayHandle dimension;
-    if (user.reversed) dimension = countFromTheEnd(args, user.dims);
-    matrix::ArrayHandle result;
+    Argument arg;
+    arg.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
+    arg.known = true;
+    arg.made = lendBuffer(array, *classId, arg.reversed);
+    const bool logical = *classId == vxLOGICAL_CLASS;
+    if (arg.made && !(logical && holdsOddBools(array))) {
+        arg.array = arg.made.get();
+        arg.owner = py::reinterpret_borrow<py::object>(value);
+        return arg;
+    }
+    ++inputCopies();
+    PyArray_Descr* native = PyArray_DescrNewByteorder(PyArray_DESCR(array), NPY_NATIVE);
+    if (native == nullptr) throw py::error_already_set();
+    auto copy = py::reinterpret_steal<py::object>(PyArray_FromAny(
+        value, native, 0, 0,
+        NPY_ARRAY_F_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_ENSUREARRAY,
+        nullptr));
+    if (!copy) throw py::error_already_set();
+    auto* owned = reinterpret_cast<PyArrayObject*>(copy.ptr());
+    if (logical) {
+        auto* bytes = static_cast<unsigned char*>(PyArray_DATA(owned));
+        std::transform(bytes, bytes + PyArray_NBYTES(owned), bytes,
+                       [](unsigned char byte) { return byte != 0 ? 1 : 0; });
+    }
+    arg.made = lendBuffer(owned, *classId, arg.reversed);
+    arg.array = arg.made.get();
+    arg.owner = std::move(copy);
+    return arg;
+}
+
+// The host array one Python argument stands for. With `defer`, nothing for an argument that only
+// the package's Python code converts (text arrays, SciPy sparse data, sequences); without it,
+// such an argument is refused.
+std::optional<Argument> hostArgument(PyObject* value, bool defer) {
+    if (PyArray_Check(value)) return ndarrayArgument(value, defer);
+    if (PyUnicode_Check(value)) return madeArgument(standin::makeChar(utf16Of(value)), false);
+    if (PyBool_Check(value)) return madeArgument(scalar(vxLOGICAL_CLASS, value == Py_True), true);
+    if (PyFloat_Check(value)) {
+        return madeArgument(scalar(vxDOUBLE_CLASS, PyFloat_AsDouble(value)), true);
+    }
+    if (PyLong_Check(value)) {
+        double number = PyLong_AsDouble(value);
+        if (number == -1.0 && PyErr_Occurred()) {
+            // Beyond every double: the host refuses it as it refuses an infinite dimension.
+            PyErr_Clear();
+            const int positive = PyObject_RichCompareBool(value, py::int_(0).ptr(), Py_GT);
+            if (positive < 0) throw py::error_already_set();
+            number = positive != 0 ? kInfinity : -kInfinity;
+        }
+        return madeArgument(scalar(vxDOUBLE_CLASS, number), true);
+    }
+    if (PyArray_IsScalar(value, Generic)) {
+        const auto array = py::reinterpret_steal<py::object>(PyArray_FromScalar(value, nullptr));
+        if (!array) throw py::error_already_set();
+        return ndarrayArgument(array.ptr(), defer);
+    }
+    if (py::isinstance<HostArray>(value)) {
+        Argument arg;
+        arg.array = py::handle(value).cast<HostArray&>().handle.get();
+        arg.owner = py::reinterpret_borrow<py::object>(value);
+        return arg;
+    }
+    if (defer) return std::nullopt;
+    throw py::type_error(std::string("tzcumfun cannot pass a ") + Py_TYPE(value)->tp_name +
+                         " to the host");
+}
+
+// A call resolved: what the gateway receives and what the call asks for.
+struct Resolved {
+    CumOp op = CumOp::Sum;
+    int nargout = 1;
+    std::vector<Argument> args;
+    std::vector<const vxArray_tag*> prhs;  // the gateway's inputs
+    matrix::ArrayHandle dimension;         // made for `prhs` when the call's own cannot go as is
+    std::array<matrix::ArrayHandle, 2> words;
+    // False when the argument counts are the host's to refuse: the gateway reports them and
+    // nothing below is set.
+    bool checked = false;
+    bool numpyTerms = false;
+    std::size_t workDim = 0;  // 0-based, counted on the caller's shape
+    std::size_t ndims = 0;    // of the caller's shape as the host counts it
+    bool forward = true;
+    std::uint8_t nanFlag = 0;
+    int resultType = NPY_NOTYPE;  // NumPy's type of the result before the host's rules apply
+
+    UserShape user() const {
+        if (args.empty() || !args[0].known) return {};
+        return {args[0].shape, true, args[0].reversed};
+    }
+};
+
+[[noreturn]] void raiseAxisError(PyObject* axis, std::size_t ndim) {
+    auto numpy = py::module_::import("numpy");
+    const py::object module = py::hasattr(numpy, "exceptions") ? numpy.attr("exceptions") : numpy;
+    const py::object error = module.attr("AxisError")(py::handle(axis), ndim);
+    PyErr_SetObject(error.get_type().ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+// The host dimension, 1-based, that `axis` names on a NumPy shape of `ndim` axes: negative axes
+// count from the end, and the only axis of a 1-D array, a 1-by-n row for the host, is dimension
+// 2. A 0-d array, 1-by-1 for the host, has axis 0 (or -1) like a 1-element vector.
+std::size_t dimensionOfAxis(PyObject* axis, std::size_t ndim) {
+    if (PyBool_Check(axis) || PyArray_IsScalar(axis, Bool)) {
+        throw py::type_error("axis must be an integer, not bool");
+    }
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(axis));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    const auto count = static_cast<long long>(std::max<std::size_t>(ndim, 1));
+    if (overflow != 0 || value < -count || value >= count) raiseAxisError(index.ptr(), ndim);
+    if (value < 0) value += count;
+    return ndim == 1 && value == 0 ? 2 : static_cast<std::size_t>(value) + 1;
+}
+
+std::uint8_t directionOf(PyObject* reverse) {
+    if (!PyBool_Check(reverse) && !PyArray_IsScalar(reverse, Bool)) {
+        throw py::type_error(std::string("reverse must be a bool, not ") +
+                             Py_TYPE(reverse)->tp_name);
+    }
+    return PyObject_IsTrue(reverse) != 0 ? 0 : 1;
+}
+
+std::uint8_t nanFlagOf(PyObject* nan) {
+    if (PyUnicode_Check(nan)) {
+        if (PyUnicode_CompareWithASCIIString(nan, "omit") == 0) return 1;
+        if (PyUnicode_CompareWithASCIIString(nan, "include") == 0) return 0;
+    }
+    throw py::value_error("nan must be 'include' or 'omit', not " +
+                          py::repr(nan).cast<std::string>());
+}
+
+// Runs the gateways' argument reader on the call, turning its refusals into the package's errors.
+void readArguments(CumOp op, Arguments prhs, std::size_t& dim, std::uint8_t& direction,
+                   std::uint8_t& nanFlag) {
     try {
-        const GilRelease unlocked(!args.empty() && standin::numel(args[0]) >= kReleaseGilFrom);
-        kGateways[op](nargout, &result, static_cast<int>(args.size()), args.data());
+        tzcumfun::parseCumArgs(op, static_cast<int>(prhs.size()),
+                               const_cast<const vxArray_tag**>(prhs.data()), dim, direction,
+                               nanFlag);
     } catch (const foundation::core::except::IMsgIDException& error) {
         raiseKorvexError(error);
     }
-    if (nargout == 0 || !result) return py::none();
-    if (standin::isSparse(result.get())) return sparseResult(result.get());
-    return denseResult(std::move(result), args, user);
 }
 
-py::object callGateway(int op, int nargout, const std::vector<HostArray*>& args,
-                       const std::optional<std::vector<py::ssize_t>>& shape) {
-    std::vector<const vxArray_tag*> prhs;
-    prhs.reserve(args.size());
-    for (const HostArray* arg : args)
-        prhs.push_back(arg->handle.get());
-    UserShape user;
-    if (shape) user = {{shape->data(), shape->size()}, true, !args.empty() && args[0]->reversed};
-    return runGateway(op, nargout, prhs, user);
+// Settles the call's working dimension, direction, NaN flag and result dtype, and what the
+// gateway receives, from `call.args` and the keywords. An `out` array would be checked against
+// `resultType` and the caller's shape right after this, before any scan.
+void settle(Resolved& call, const NumpyTerms& terms) {
+    const std::size_t nargs = call.args.size();
+    call.prhs.clear();
+    for (const Argument& arg : call.args)
+        call.prhs.push_back(arg.array);
+    if (call.nargout > 1 || nargs < 1 || nargs > 4) return;
+    call.checked = true;
+    const Argument& data = call.args[0];
+    standin::Dims dims;
+    if (data.known) {
+        dims = hostDims(data.shape);
+    } else {
+        const auto own = tzcumfun::dimensionsOf(data.array);
+        dims.assign(own.begin(), own.end());
+    }
+    const std::size_t ndim = data.known ? data.shape.size() : dims.size();
+
+    std::size_t dim = 0;
+    std::uint8_t direction = 1;
+    std::uint8_t nanFlag = call.op == CumOp::Min || call.op == CumOp::Max ? 1 : 0;
+    call.numpyTerms = call.numpyTerms || terms.given();
+    if (terms.given()) {
+        if (terms.axis != nullptr) dim = dimensionOfAxis(terms.axis, ndim);
+        if (terms.reverse != nullptr) direction = directionOf(terms.reverse);
+        if (terms.nan != nullptr) nanFlag = nanFlagOf(terms.nan);
+        std::size_t unused = 0;
+        std::uint8_t unusedDirection = 1;
+        std::uint8_t unusedNaN = 0;
+        readArguments(call.op, {call.prhs.data(), 1}, unused, unusedDirection, unusedNaN);
+    } else {
+        readArguments(call.op, call.prhs, dim, direction, nanFlag);
+    }
+    call.ndims = dims.size();
+    call.workDim = dim == 0 ? mathcoreFindFirstNonSingleton(dims.size(), dims.data()) : dim - 1;
+    call.forward = direction != 0;
+    call.nanFlag = nanFlag;
+    const vxClassID classId = tzcumfun::classOf(data.array);
+    const bool toDouble = classId == vxLOGICAL_CLASS && (call.op == CumOp::Sum ||
+                                                         call.op == CumOp::Prod);
+    call.resultType = typeOfClass(toDouble ? vxDOUBLE_CLASS : classId,
+                                  tzcumfun::isComplex(data.array));
+
+    // The gateway reads a C-ordered buffer's dimensions from the other end, so a dimension within
+    // the shape is passed counted from there; one past the last is a singleton either way.
+    const bool reversed = data.reversed && call.workDim < dims.size();
+    if (!terms.given() && !reversed) return;
+    const std::size_t firstOption = dim != 0 ? 2 : 1;
+    call.prhs.resize(1);
+    if (reversed) {
+        call.dimension = scalar(vxDOUBLE_CLASS, static_cast<double>(dims.size() - call.workDim));
+        call.prhs.push_back(call.dimension.get());
+    } else if (dim != 0) {
+        call.dimension = scalar(vxDOUBLE_CLASS, static_cast<double>(dim));
+        call.prhs.push_back(call.dimension.get());
+    }
+    if (!terms.given()) {
+        for (std::size_t option = firstOption; option < nargs; ++option)
+            call.prhs.push_back(call.args[option].array);
+        return;
+    }
+    if (terms.reverse != nullptr) {
+        call.words[0] = asciiRow(call.forward ? "forward" : "reverse");
+        call.prhs.push_back(call.words[0].get());
+    }
+    if (terms.nan != nullptr) {
+        call.words[1] = asciiRow(nanFlag != 0 ? "omitnan" : "includenan");
+        call.prhs.push_back(call.words[1].get());
+    }
+}
+
+CumOp operationOf(int op) {
+    if (op < 0 || op >= static_cast<int>(kGateways.size())) {
+        throw py::value_error("no such operation");
+    }
+    return static_cast<CumOp>(op);
+}
+
+// A resolved call with nothing converted yet; refuses host arguments mixed with keywords.
+Resolved started(int op, int nargout, std::size_t nargs, const NumpyTerms& terms) {
+    Resolved call;
+    call.op = operationOf(op);
+    call.nargout = nargout;
+    if (terms.given() && nargs > 1) {
+        throw py::type_error(std::string(kNames[op]) +
+                             "() takes either the host's arguments (dim, option words) or the "
+                             "keywords axis, reverse and nan, not both");
+    }
+    call.args.reserve(nargs);
+    return call;
+}
+
+// Converts the arguments and settles the call; nothing when, with `defer`, an argument is the
+// package's Python code to convert.
+std::optional<Resolved> resolve(int op, int nargout, std::span<PyObject* const> args,
+                                const NumpyTerms& terms, bool defer) {
+    Resolved call = started(op, nargout, args.size(), terms);
+    for (PyObject* value : args) {
+        std::optional<Argument> arg = hostArgument(value, defer);
+        if (!arg) return std::nullopt;
+        call.args.push_back(std::move(*arg));
+    }
+    settle(call, terms);
+    return call;
+}
+
+py::object run(Resolved& call) {
+    matrix::ArrayHandle result;
+    try {
+        const GilRelease unlocked(!call.prhs.empty() &&
+                                  standin::numel(call.prhs[0]) >= kReleaseGilFrom);
+        kGateways[static_cast<int>(call.op)](call.nargout, &result,
+                                             static_cast<int>(call.prhs.size()), call.prhs.data());
+    } catch (const foundation::core::except::IMsgIDException& error) {
+        raiseKorvexError(error);
+    }
+    if (call.nargout == 0 || !result) return py::none();
+    // In the host's terms a complex result whose imaginary parts are all zero comes back real.
+    const int hostType =
+        typeOfClass(standin::classOf(result.get()), standin::isComplex(result.get()));
+    const int type = call.numpyTerms ? call.resultType : hostType;
+    if (standin::isSparse(result.get())) return sparseResult(result.get(), type);
+    return denseResult(std::move(result), call.prhs, call.user(), type);
+}
+
+NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan) {
+    const auto given = [](const py::object& value) { return value.is_none() ? nullptr : value.ptr(); };
+    return {given(axis), given(reverse), given(nan)};
+}
+
+std::vector<PyObject*> pointersOf(const py::sequence& args) {
+    std::vector<PyObject*> values;
+    values.reserve(args.size());
+    for (const py::handle value : args)
+        values.push_back(value.ptr());
+    return values;
+}
+
+// The package's Python path: every argument already one the resolver converts.
+py::object runCall(int op, int nargout, const py::sequence& args, const py::object& axis,
+                   const py::object& reverse, const py::object& nan) {
+    const std::vector<PyObject*> values = pointersOf(args);
+    Resolved call = *resolve(op, nargout, values, termsOf(axis, reverse, nan), false);
+    return run(call);
+}
+
+// tzcumfun.dask's question: the scan a call on an array of `shape` makes, with `prototype` (an
+// ndarray of the array's dtype, of any shape) standing for the data. Answers the NumPy axis
+// scanned (None when every vector has one element), whether it runs forward, the NaN flag and the
+// result's dtype, or raises what the in-memory call raises.
+py::tuple resolveLazy(int op, const py::object& prototype, const std::vector<npy_intp>& shape,
+                      const py::sequence& args, const py::object& axis, const py::object& reverse,
+                      const py::object& nan) {
+    std::vector<PyObject*> values = pointersOf(args);
+    values.insert(values.begin(), prototype.ptr());
+    const NumpyTerms terms = termsOf(axis, reverse, nan);
+    Resolved call = started(op, 1, values.size(), terms);
+    call.numpyTerms = true;
+    for (PyObject* value : values)
+        call.args.push_back(*hostArgument(value, false));
+    call.args[0].shape = shape;
+    call.args[0].known = true;
+    call.args[0].reversed = false;
+    settle(call, terms);
+    if (!call.checked) {
+        (void)run(call);  // the host's count error
+        throw py::value_error("the host accepted a call it must refuse");
+    }
+    const std::size_t ndim = shape.size();
+    py::object scanned = py::none();
+    if (ndim == 1 && call.workDim == 1) scanned = py::int_(0);
+    if (ndim >= 2 && call.workDim < ndim) scanned = py::int_(call.workDim);
+    return py::make_tuple(scanned, call.forward, call.nanFlag, py::dtype(call.resultType));
 }
 
 // ---- Entry points of the package's four functions -------------------------------------------
 //
-// cumsum(A, ...) with an ndarray A and only the arguments below is converted and run here, with
-// no Python code on the way to the gateway: positional Python str (ASCII), int, float and bool
-// arguments, or the keywords axis (an int), reverse (a bool) and nan ("include" or "omit").
-// Every other call, including each one that ends in a Python-side error, goes to the package's
-// Python function, which gives the same results by the same rules.
+// cumsum(A, ...) runs through the resolver here, with no Python code on the way to the gateway,
+// unless an argument is one only the package's Python code converts (text arrays, SciPy sparse
+// data, sequences), or the call is malformed for Python (an unknown keyword, no A): then the
+// package's Python function takes it, and reaches the same resolver.
 
 struct Entry {
     PyMethodDef method{};
@@ -389,82 +737,18 @@ bool isKeyword(PyObject* name, PyObject* interned) {
     return name == interned || PyUnicode_Compare(name, interned) == 0;
 }
 
-matrix::ArrayHandle asciiRow(const char* text, std::size_t length) {
-    const std::u16string units(text, text + length);
-    return standin::makeChar(units);
-}
-
-// The host array the package makes of one positional argument after A, or nothing when the
-// argument is not one of the kinds converted here.
-matrix::ArrayHandle positionalArgument(PyObject* value) {
-    if (PyBool_Check(value)) return scalar(vxLOGICAL_CLASS, value == Py_True);
-    if (PyFloat_CheckExact(value)) return scalar(vxDOUBLE_CLASS, PyFloat_AS_DOUBLE(value));
-    if (PyLong_CheckExact(value)) {
-        const double number = PyLong_AsDouble(value);
-        if (number == -1.0 && PyErr_Occurred()) {  // beyond every double: the package decides
-            PyErr_Clear();
-            return {};
-        }
-        return scalar(vxDOUBLE_CLASS, number);
-    }
-    if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
-        return asciiRow(static_cast<const char*>(PyUnicode_DATA(value)),
-                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)));
-    }
-    return {};
-}
-
-// The host dimension an axis names: negative axes count from the end, and the only axis of a 1-D
-// array, a 1-by-n row for the host, is dimension 2. Nothing for a value the package must judge.
-std::optional<std::int64_t> dimensionOfAxis(PyObject* axis, int ndim) {
-    if (!PyLong_CheckExact(axis)) return std::nullopt;
-    int overflow = 0;
-    long long value = PyLong_AsLongLongAndOverflow(axis, &overflow);
-    if (overflow != 0 || value == LLONG_MAX) return std::nullopt;
-    const long long count = std::max(ndim, 1);
-    if (value < 0) {
-        if (value < -count) return std::nullopt;
-        value += count;
-    }
-    return ndim == 1 && value == 0 ? 2 : value + 1;
-}
-
-// The host arguments the keywords stand for, in the package's order: dimension, direction, NaN
-// word. False when a keyword is unknown or has a value the package must judge.
-bool keywordArguments(PyObject* const* values, PyObject* names, int ndim,
-                      std::vector<matrix::ArrayHandle>& made) {
-    PyObject* axis = nullptr;
-    PyObject* reverse = nullptr;
-    PyObject* nan = nullptr;
+// The keywords of a vectorcall; false when one is not the package's.
+bool keywordsOf(PyObject* const* values, PyObject* names, NumpyTerms& terms) {
     const KeywordNames& known = keywordNames();
     for (Py_ssize_t index = 0; index < PyTuple_GET_SIZE(names); ++index) {
         PyObject* name = PyTuple_GET_ITEM(names, index);
         PyObject* const value = values[index] == Py_None ? nullptr : values[index];
         if (isKeyword(name, known.axis)) {
-            axis = value;
+            terms.axis = value;
         } else if (isKeyword(name, known.reverse)) {
-            reverse = value;
+            terms.reverse = value;
         } else if (isKeyword(name, known.nan)) {
-            nan = value;
-        } else {
-            return false;
-        }
-    }
-    if (axis != nullptr) {
-        const auto dimension = dimensionOfAxis(axis, ndim);
-        if (!dimension) return false;
-        made.push_back(scalar(vxINT64_CLASS, *dimension));
-    }
-    if (reverse != nullptr) {
-        if (!PyBool_Check(reverse)) return false;
-        made.push_back(reverse == Py_True ? asciiRow("reverse", 7) : asciiRow("forward", 7));
-    }
-    if (nan != nullptr) {
-        if (!PyUnicode_Check(nan)) return false;
-        if (PyUnicode_CompareWithASCIIString(nan, "include") == 0) {
-            made.push_back(asciiRow("includenan", 10));
-        } else if (PyUnicode_CompareWithASCIIString(nan, "omit") == 0) {
-            made.push_back(asciiRow("omitnan", 7));
+            terms.nan = value;
         } else {
             return false;
         }
@@ -474,30 +758,12 @@ bool keywordArguments(PyObject* const* values, PyObject* names, int ndim,
 
 // The call's result, or an empty object when the package's Python function must take the call.
 py::object fastCall(int op, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    // Four inputs are the most a gateway takes, and keywords never mix with further arguments.
-    if (nargs < 1 || nargs > 4 || (nkw > 0 && nargs > 1) || !PyArray_Check(args[0])) return {};
-    auto* array = reinterpret_cast<PyArrayObject*>(args[0]);
-    const PyArray_Descr* descr = PyArray_DESCR(array);
-    const auto classId = classOfKind(descr->kind, descr->elsize);
-    if (!classId) return {};
-    bool reversed = false;
-    std::vector<matrix::ArrayHandle> made;
-    made.reserve(4);
-    made.push_back(lendBuffer(array, *classId, reversed));
-    // Only a contiguous buffer's bytes can be read as one run.
-    if (!made.back() || (*classId == vxLOGICAL_CLASS && holdsOddBools(array))) return {};
-    for (Py_ssize_t index = 1; index < nargs; ++index) {
-        made.push_back(positionalArgument(args[index]));
-        if (!made.back()) return {};
-    }
-    if (nkw > 0 && !keywordArguments(args + nargs, kwnames, PyArray_NDIM(array), made)) return {};
-    std::array<const vxArray_tag*, 4> prhs{};
-    std::transform(made.begin(), made.end(), prhs.begin(),
-                   [](const matrix::ArrayHandle& arg) { return arg.get(); });
-    const UserShape user{
-        {PyArray_DIMS(array), static_cast<std::size_t>(PyArray_NDIM(array))}, true, reversed};
-    return runGateway(op, 1, {prhs.data(), made.size()}, user);
+    NumpyTerms terms;
+    if (nargs < 1 || (kwnames != nullptr && !keywordsOf(args + nargs, kwnames, terms))) return {};
+    std::optional<Resolved> call =
+        resolve(op, 1, {args, static_cast<std::size_t>(nargs)}, terms, true);
+    if (!call) return {};
+    return run(*call);
 }
 
 template <int Op>
@@ -517,13 +783,12 @@ using FastEntryPoint = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, Py
 constexpr std::array<FastEntryPoint, 4> kEntryPoints{entryPoint<0>, entryPoint<1>, entryPoint<2>,
                                                      entryPoint<3>};
 
-// The function the package exports as operation `op`: ndarray calls run here, every other call
-// runs `python`. `doc` is its docstring, opening with the text signature Python reads.
+// The function the package exports as operation `op`: calls run here, and those with arguments
+// only Python converts run `python`. `doc` is its docstring, opening with the text signature
+// Python reads.
 py::object makeEntryPoint(const py::module_& module, int op, py::object python,
                           const std::string& doc) {
-    if (op < 0 || op >= static_cast<int>(kEntryPoints.size())) {
-        throw py::value_error("no such operation");
-    }
+    (void)operationOf(op);
     Entry& entry = entries()[op];
     entry.python = std::move(python);
     // Function objects made earlier keep pointing at the method record, so it is never freed.
@@ -539,7 +804,7 @@ py::object makeEntryPoint(const py::module_& module, int op, py::object python,
 }  // namespace
 
 PYBIND11_MODULE(_tzcumfun, module) {
-    module.doc() = "Host arrays and gateway calls behind the tzcumfun package.";
+    module.doc() = "The call resolver, host arrays and gateway calls behind the tzcumfun package.";
     if (_import_array() < 0) throw py::error_already_set();
     // Loading the module is loading the library, as a host would: it is told at both ends.
     KXInitialize_libtzmathelem_cumfun();
@@ -549,47 +814,45 @@ PYBIND11_MODULE(_tzcumfun, module) {
     const py::class_<HostArray> hostArray(
         module, "HostArray",
         "One host array built for a gateway call; it lives as long as its Python object.");
+    module.attr("masked_refusal") = kMaskedRefusal;
 
-    module.def("numeric", &borrowNumeric, py::arg("array"),
-               "A host array over the elements of an aligned, native array in C or Fortran "
-               "order; a C-ordered one is held with its dimensions reversed.");
-    module.def(
-        "double_scalar",
-        [](double value) {
-            return HostArray{scalar(vxDOUBLE_CLASS, value), {}};
-        },
-        py::arg("value"), "A 1-by-1 host double array.");
-    module.def(
-        "logical_scalar",
-        [](bool value) {
-            return HostArray{scalar(vxLOGICAL_CLASS, value), {}};
-        },
-        py::arg("value"), "A 1-by-1 host logical array.");
-    module.def("char_row", &makeCharRow, py::arg("units"),
-               "A 1-by-n host char array from UTF-16-LE bytes.");
     module.def("string_array", &makeStringArray, py::arg("values"), py::arg("shape"),
                "A host string array from UTF-16-LE bytes or None (missing), in column-major "
                "order.");
     module.def("sparse", &makeSparseArray, py::arg("rows"), py::arg("cols"), py::arg("col_starts"),
                py::arg("row_indices"), py::arg("values"),
                "A host compressed-column sparse array of double or logical data.");
-    module.def("call", &callGateway, py::arg("op"), py::arg("nargout"), py::arg("args"),
-               py::arg("shape") = py::none(),
-               "Runs gateway `op` (0 cumsum, 1 cumprod, 2 cummin, 3 cummax), without the GIL when "
-               "the data is large. `shape` is the first argument's NumPy shape: dimensions are "
-               "counted on it, and a dense result takes it and that argument's order. Returns an "
-               "array, a tuple of sparse parts, or None when nargout is 0.");
+    module.def("run", &runCall, py::arg("op"), py::arg("nargout"), py::arg("args"),
+               py::arg("axis") = py::none(), py::arg("reverse") = py::none(),
+               py::arg("nan") = py::none(),
+               "Resolves and runs gateway `op` (0 cumsum, 1 cumprod, 2 cummin, 3 cummax) on "
+               "`args` (ndarrays, NumPy scalars, str, bool, int, float or HostArray), without the "
+               "GIL when the data is large. Returns an array, a tuple of sparse parts, or None "
+               "when nargout is 0.");
+    module.def("resolve", &resolveLazy, py::arg("op"), py::arg("prototype"), py::arg("shape"),
+               py::arg("args"), py::arg("axis") = py::none(), py::arg("reverse") = py::none(),
+               py::arg("nan") = py::none(),
+               "The scan a call on an array of `shape` and `prototype`'s dtype makes: (axis or "
+               "None, forward, NaN flag, result dtype), in NumPy's terms.");
     module.def(
         "entry_point",
         [module](int op, py::object python, const std::string& doc) {
             return makeEntryPoint(module, op, std::move(python), doc);
         },
         py::arg("op"), py::arg("python"), py::arg("doc"),
-        "The package's function for operation `op`: ndarray calls go straight to the gateway, "
-        "every other call to `python`.");
+        "The package's function for operation `op`: calls resolve and run here, and those with "
+        "arguments only Python converts go to `python`.");
     module.def(
-        "set_error_type", [](py::object type) { errorType() = std::move(type); }, py::arg("type"),
-        "Registers the exception class raised for host errors.");
+        "set_error_types",
+        [](py::object korvex, py::object dataType) {
+            errorTypes() = {std::move(korvex), std::move(dataType)};
+        },
+        py::arg("korvex"), py::arg("data_type"),
+        "Registers the exception classes raised for host errors and for refusals of the data's "
+        "type.");
+    module.def(
+        "input_copies", [] { return inputCopies(); },
+        "How many array inputs were copied so far (C- and Fortran-ordered ones never are).");
     module.def("live_arrays", &standin::liveArrays, "Host arrays alive in this process.");
     module.def("fail_after", &standin::failAfter, py::arg("n"),
                "Makes the n-th host allocation from now fail (0 disarms).");

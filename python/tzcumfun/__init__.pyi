@@ -8,9 +8,10 @@ _Data = Union[npt.ArrayLike, "string", str, Any]
 _Argument = Union[str, "string", int, float, bool, np.generic, npt.ArrayLike, Any]
 _NaN = Literal["include", "omit"]
 
-__all__ = ["KorvexError", "call", "cummax", "cummin", "cumprod", "cumsum", "string"]
+__all__ = ["KorvexError", "KorvexTypeError", "call", "cummax", "cummin", "cumprod", "cumsum",
+           "string"]
 
-class KorvexError(Exception):
+class KorvexError(ValueError):
     message: str
     identifier: str
     catalog: str
@@ -18,6 +19,8 @@ class KorvexError(Exception):
     def __init__(
         self, message: str, identifier: str = ..., catalog: str = ..., key: str = ...
     ) -> None: ...
+
+class KorvexTypeError(KorvexError, TypeError): ...
 
 class string:
     values: np.ndarray

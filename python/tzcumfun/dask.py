@@ -12,8 +12,10 @@ each block waits for one slice from its neighbour, the running values that block
 continues every vector from there, so the steps taken are exactly those of one long scan. Bad
 arguments raise the in-memory call's error when the graph is built, before anything runs.
 
-Complex results stay complex even where the in-memory call would return real data because every
-imaginary part came out zero: a lazy array's dtype must be known before its values are.
+Calls keep NumPy's rules, as the in-memory call with keywords does: an ``axis`` outside
+``-ndim..ndim-1`` raises ``AxisError``, and complex results stay complex even in the host's call
+form, where the in-memory call returns real data when every imaginary part came out zero: a lazy
+array's dtype must be known before its values are. Masked arrays are refused, as in memory.
 """
 
 from __future__ import annotations
@@ -34,37 +36,9 @@ __all__ = ["cummax", "cummin", "cumprod", "cumsum"]
 _OPERATIONS = {"cumsum": 0, "cumprod": 1, "cummin": 2, "cummax": 3}
 
 
-def _settings(name: str, shape: tuple, dtype: np.dtype, args: tuple, keywords: dict):
-    """The scan a call makes, as the library itself reads the arguments.
-
-    The call runs on small stand-ins with the array's dtype and pattern of empty, singleton and
-    longer axes, which is all the library's choices depend on: it raises what the whole call
-    would raise, and its results tell the working axis (None when every vector has a single
-    element), the direction, whether NaN is omitted and the result's dtype.
-    """
-    function = getattr(_tz, name)
-    stand_in = tuple(min(length, 2) for length in shape)
-    result_dtype = np.asarray(function(np.zeros(stand_in, dtype), *args, **keywords)).dtype
-    if dtype.kind == "c":
-        result_dtype = dtype
-    if 0 in stand_in:
-        return None, True, False, result_dtype
-    steps = np.asarray(_tz.cumsum(np.ones(stand_in), *args, **keywords))
-    axis, forward = None, True
-    for candidate in (index for index, length in enumerate(stand_in) if length == 2):
-        first, second = np.take(steps, 0, candidate), np.take(steps, 1, candidate)
-        if (first != second).any():
-            axis, forward = candidate, bool((second > first).all())
-    # NaN first in every vector, numbers after it: omitting sums and products turn it into a
-    # number, and extremes that omit NaN end on a number.
-    gaps = np.full(stand_in, np.nan)
-    if axis is not None:
-        np.moveaxis(gaps, axis, 0)[1 if forward else 0] = 1.0
-    omit = not np.isnan(function(gaps, *args, **keywords)).all()
-    return axis, forward, omit, result_dtype
-
-
 def _scan_block(block, carry, op, omit, forward, axis, dtype):
+    if isinstance(block, np.ma.MaskedArray):
+        raise TypeError(_tz._ext.masked_refusal)
     block = np.asarray(block)
     # Logical bytes other than 0 and 1 would not be logical values to the library.
     if block.dtype.kind == "b" and block.size and block.view(np.uint8).max() > 1:
@@ -91,7 +65,8 @@ def _cumulative(name: str, A, args: tuple, keywords: dict):
     A = da.asarray(A)
     if any(math.isnan(length) for length in A.shape):
         raise ValueError(f"tzcumfun.dask.{name} needs known chunk sizes; call compute_chunk_sizes()")
-    axis, forward, omit, dtype = _settings(name, A.shape, A.dtype, args, keywords)
+    # The meta block stands for the data: its dtype, and whether it is masked.
+    axis, forward, omit, dtype = _tz._resolve(name, A.shape, A._meta, args, **keywords)
     op = _OPERATIONS[name]
     token = tokenize(A, op, axis, forward, omit)
     out_name = f"tzcumfun-{name}-{token}"
