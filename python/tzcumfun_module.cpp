@@ -155,7 +155,8 @@ bool holdsOddBools(PyArrayObject* array) {
 // A masked array can exist only once numpy.ma is loaded, so an unloaded module means no mask.
 bool isMasked(PyObject* value) {
     if (PyArray_CheckExact(value)) return false;
-    const auto ma = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("numpy.ma").ptr()));
+    const auto ma =
+        py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("numpy.ma").ptr()));
     if (!ma) {
         if (PyErr_Occurred()) throw py::error_already_set();
         return false;
@@ -315,7 +316,8 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
     const bool dataType = msgId.catalog == "Korvex:cumfun" &&
                           (msgId.key == "wrongInput" || msgId.key == "complexIntegers");
     const py::object& type = dataType ? errorTypes().dataType : errorTypes().korvex;
-    py::object instance = type(py::str(error.what()), error.GetIdentifier(), msgId.catalog, msgId.key);
+    py::object instance =
+        type(py::str(error.what()), error.GetIdentifier(), msgId.catalog, msgId.key);
     PyErr_SetObject(type.ptr(), instance.ptr());
     throw py::error_already_set();
 }
@@ -379,9 +381,9 @@ std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
     if (defer && (descr->kind == 'U' || descr->kind == 'O')) return std::nullopt;
     const auto classId = classOfKind(descr->kind, descr->elsize);
     if (!classId || PyDataType_HASFIELDS(descr)) {
-        throw py::type_error("tzcumfun does not support dtype " +
-                             py::str(reinterpret_cast<PyObject*>(PyArray_DESCR(array)))
-                                 .cast<std::string>());
+        throw py::type_error(
+            "tzcumfun does not support dtype " +
+            py::str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))).cast<std::string>());
     }
     Argument arg;
     arg.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
@@ -568,10 +570,10 @@ void settle(Resolved& call, const NumpyTerms& terms) {
     call.forward = direction != 0;
     call.nanFlag = nanFlag;
     const vxClassID classId = tzcumfun::classOf(data.array);
-    const bool toDouble = classId == vxLOGICAL_CLASS && (call.op == CumOp::Sum ||
-                                                         call.op == CumOp::Prod);
-    call.resultType = typeOfClass(toDouble ? vxDOUBLE_CLASS : classId,
-                                  tzcumfun::isComplex(data.array));
+    const bool toDouble =
+        classId == vxLOGICAL_CLASS && (call.op == CumOp::Sum || call.op == CumOp::Prod);
+    call.resultType =
+        typeOfClass(toDouble ? vxDOUBLE_CLASS : classId, tzcumfun::isComplex(data.array));
 
     // The gateway reads a C-ordered buffer's dimensions from the other end, so a dimension within
     // the shape is passed counted from there; one past the last is a singleton either way.
@@ -656,7 +658,9 @@ py::object run(Resolved& call) {
 }
 
 NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan) {
-    const auto given = [](const py::object& value) { return value.is_none() ? nullptr : value.ptr(); };
+    const auto given = [](const py::object& value) {
+        return value.is_none() ? nullptr : value.ptr();
+    };
     return {given(axis), given(reverse), given(nan)};
 }
 

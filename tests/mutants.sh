@@ -10,9 +10,13 @@ PYTHON=/usr/bin/python3
 LOG=${TMPDIR:-/tmp}/mutants.$$
 # name ~~ file ~~ text ~~ replacement
 MUTANTS=(
-'odd-bool-bytes-passed-raw~~python/tzcumfun/__init__.py~~odd_bools = array.dtype.kind == "b" and~~odd_bools = False and'
-'1d-axis-off-by-one~~python/tzcumfun_module.cpp~~return ndim == 1 && value == 0 ? 2 : value + 1;~~return value + 1;'
-'1d-axis-off-by-one-off-the-fast-path~~python/tzcumfun/__init__.py~~return 2 if ndim == 1 and axis == 0 else axis + 1~~return axis + 1'
+'odd-bool-bytes-passed-raw~~python/tzcumfun_module.cpp~~if (arg.made && !(logical && holdsOddBools(array))) {~~if (arg.made) {'
+'1d-axis-off-by-one~~python/tzcumfun_module.cpp~~return ndim == 1 && value == 0 ? 2 : static_cast<std::size_t>(value) + 1;~~return static_cast<std::size_t>(value) + 1;'
+'axis-past-the-last-accepted~~python/tzcumfun_module.cpp~~value < -count || value >= count~~value < -count'
+'keywords-drop-the-imaginary-part~~python/tzcumfun_module.cpp~~const int type = call.numpyTerms ? call.resultType : hostType;~~const int type = hostType;'
+'masked-array-read-raw~~python/tzcumfun_module.cpp~~if (isMasked(value)) throw py::type_error(kMaskedRefusal);~~'
+'data-type-refusal-not-a-type-error~~python/tzcumfun_module.cpp~~const bool dataType = msgId.catalog~~const bool dataType = false && msgId.catalog'
+'c-order-dimension-counted-from-the-start~~python/tzcumfun_module.cpp~~const bool reversed = data.reversed && call.workDim~~const bool reversed = false && call.workDim'
 'cummin-includes-nan~~src/gateways/gateways.cpp~~(op == CumOp::Min || op == CumOp::Max) ? 1~~op == CumOp::Max ? 1'
 'complex-tie-reversed~~src/functors/complex_order.cpp~~return angleB > angleA;~~return angleB < angleA;'
 'leak-when-imag-drop-fails~~src/driver/driver.cpp~~    vxFreeImagIfZero(result.get());
@@ -36,7 +40,7 @@ MUTANTS=(
 'fortran-input-written-through~~python/tzcumfun_module.cpp~~return standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));~~auto handle = standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));
     standin::markReusableTemporary(handle.get());
     return handle;'
-'gil-held-during-scan~~python/tzcumfun_module.cpp~~const GilRelease unlocked(!args.empty() && standin::numel(args[0]) >= kReleaseGilFrom);~~'
+'gil-held-during-scan~~python/tzcumfun_module.cpp~~const GilRelease unlocked(~~const GilRelease unlocked(false && '
 'reverse-starts-early~~src/traversal/contiguous.hpp~~in += count * dimLen;~~in += count * dimLen - 1;'
 'int-product-wraps~~src/functors/prod.hpp~~return overflows ? limit : product;~~return product;'
 'int-product-ignores-factor-sign~~src/functors/prod.hpp~~limit = (prev < 0) != (x < 0) ? kMin : kMax;~~limit = prev < 0 ? kMin : kMax;'
@@ -54,7 +58,7 @@ open(p, "w").write(s.replace(a, b, 1))' "$@"
 }
 
 build() {
-    nice cmake --build build/release --target gateway_tests unit_tests _tzcumfun >"$LOG" 2>&1
+    nice cmake --build build/release --target gateway_tests unit_tests _tzcumfun _tzcumfun_dask >"$LOG" 2>&1
 }
 
 run_suites() {  # prints the first failing tests; fails when nothing failed

@@ -10,7 +10,7 @@ import pytest
 import scipy.sparse as sp
 
 import tzcumfun as tz
-from tzcumfun import KorvexError, string
+from tzcumfun import KorvexError, KorvexTypeError, string
 
 FUNCS = {"cumsum": tz.cumsum, "cumprod": tz.cumprod, "cummin": tz.cummin, "cummax": tz.cummax}
 UFUNCS = {"cumsum": np.add, "cumprod": np.multiply, "cummin": np.minimum, "cummax": np.maximum}
@@ -53,16 +53,19 @@ def test_call_forms_name_the_right_scan(op, args, keywords, axis, reverse):
         (5, (), {}, 5.0),
         ([1, 2, 3], (), {"axis": 0}, [1, 3, 6]),  # not an ndarray: the package's own path
         (np.frombuffer(bytes([2, 0, 3, 1]), dtype=bool), (), {}, [1, 1, 2, 3]),  # non-zero is true
+        (np.frombuffer(bytes([2, 9, 0, 9, 3, 9, 1, 9]), dtype=bool)[::2], (), {}, [1, 1, 2, 3]),
+        (np.matrix([[1.0, 2.0]]), (), {}, [[1, 3]]),  # a subclass is read as its base ndarray
     ],
 )
 def test_shapes_and_inputs_keep_their_own_form(a, args, keywords, expected):
     result = tz.cumsum(a, *args, **keywords)
-    assert result.shape == np.shape(a)
+    assert result.shape == np.shape(a) and type(result) in (np.ndarray, np.float64)
     np.testing.assert_array_equal(result, expected)
 
 
 # Real dtypes' values are checked against NumPy elsewhere; here logical sums and products come
-# back double, and complex values keep their dtype, ordered by magnitude, then angle.
+# back double, and complex values keep their dtype, ordered by magnitude, then angle; a complex
+# result with no imaginary part is real in the host's form only.
 @pytest.mark.parametrize("dtype", ["?", "c16", "c8"])
 def test_logical_and_complex_dtypes(dtype):
     a = np.array([[1, 0, 1], [1, 1, 0]], dtype=dtype)
@@ -72,7 +75,11 @@ def test_logical_and_complex_dtypes(dtype):
         assert f(a).dtype == (np.float64 if to_double else a.dtype)
     if dtype != "?":
         assert tz.cummax(np.array([1, 2j, -2, 2], dtype)).tolist() == [1, 2j, -2, -2]
-        assert tz.cumsum(np.array([1, 2], dtype)).dtype.kind == "f"  # no imaginary part: real
+        real = np.array([[1, 2]], dtype)
+        sparse = sp.csc_array(real.astype(complex))
+        assert tz.cumsum(real).dtype.kind == tz.cumsum(sparse, 2).dtype.kind == "f"
+        assert tz.cumsum(real, axis=1).dtype == tz.cummax(real, nan="omit").dtype == dtype
+        assert tz.cumsum(sparse, axis=1).dtype == complex
 
 
 @pytest.mark.parametrize("kind", [sp.csc_matrix, sp.coo_array])
@@ -87,10 +94,14 @@ def test_sparse_round_trip(kind, dtype):
 
 # One error of each kind the host reports (the library's, the string library's, the dimension
 # reader's, an arity error), with its identifier; then the module's own refusals, with their text.
+AxisError = getattr(np, "exceptions", np).AxisError
 @pytest.mark.parametrize(
     "call, error, text",
     [
         (lambda: tz.cumsum(M, string(None)), KorvexError, "Korvex:string:MissingNotSupported"),
+        (lambda: tz.cumsum(M, "bogus"), KorvexError, "Korvex:cumsum:wrongFlag"),
+        (lambda: tz.cumsum("abc", axis=0), KorvexTypeError, "Korvex:cumsum:wrongInput"),
+        (lambda: tz.call("cummin", 1, string("x")), KorvexTypeError, "Korvex:cummin:wrongInput"),
         (lambda: tz.cumsum(M, 10**400), KorvexError,
          "Korvex:getdimarg:dimensionMustBePositiveInteger"),
         (lambda: tz.call("cumsum", 10**30, M), KorvexError, "Korvex:TooManyOutputs"),
@@ -98,7 +109,10 @@ def test_sparse_round_trip(kind, dtype):
         (lambda: tz.cumsum(sp.csc_matrix(np.eye(2, dtype=np.int32))), TypeError, "int32"),
         (lambda: tz.cumsum(M, 1, axis=0), TypeError, "not both"),
         (lambda: tz.cumsum(M, axis=True), TypeError, "bool"),
-        (lambda: tz.cumsum(M, axis=-3), getattr(np, "exceptions", np).AxisError, "out of bounds"),
+        (lambda: tz.cumsum(M, axis=-3), AxisError, "axis -3 is out of bounds"),
+        (lambda: tz.cumsum(M, axis=2), AxisError, "axis 2 is out of bounds"),
+        (lambda: tz.cumsum(V, axis=10**30), AxisError, "out of bounds for array of dimension 1"),
+        (lambda: tz.cumsum(np.ma.array(V, mask=[0, 1, 0])), TypeError, 'A.filled(np.nan) with nan="omit"'),
         (lambda: tz.cumsum(M, nan="omitnan"), ValueError, "omitnan"),
         (lambda: tz.call("cumfoo", 1, M), ValueError, "cumfoo"),
     ],
@@ -106,10 +120,12 @@ def test_sparse_round_trip(kind, dtype):
 def test_errors(call, error, text):
     with pytest.raises(error) as caught:
         call()
-    if error is KorvexError:
-        e = caught.value
+    e = caught.value
+    if isinstance(e, KorvexError):
         assert e.identifier == text and text.endswith(":" + e.key) and "Unknown" not in str(e)
         assert e.catalog.startswith("Korvex") and pickle.loads(pickle.dumps(e)).identifier == text
+        # Any Korvex error is a ValueError; a refusal of the data's type is a TypeError too.
+        assert isinstance(e, ValueError) and isinstance(e, TypeError) == (error is KorvexTypeError)
     else:
         assert text in str(caught.value)
 

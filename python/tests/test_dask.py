@@ -86,11 +86,14 @@ def test_carried_running_values_that_only_an_exact_continuation_keeps(cluster):
 
 @pytest.mark.parametrize("name", NAMES)
 @pytest.mark.parametrize("args, keywords", [(("bogus",), {}), ((0,), {}), (("r", "f"), {}),
-                                           ((1.5,), {}), (("omitnan",), {"axis": 0})])
+                                           ((1.5,), {}), (("omitnan",), {"axis": 0}),
+                                           ((), {"axis": 2}), ((), {"masked": True})])
 def test_bad_arguments_fail_while_the_graph_is_built(name, args, keywords):
     x = np.arange(12.0).reshape(3, 4)
+    if keywords == {"masked": True}:
+        x, keywords = np.ma.array(x, mask=x > 5), {}
     with pytest.raises(Exception) as in_memory:
         getattr(tz, name)(x, *args, **keywords)
     with pytest.raises(type(in_memory.value), match=f"^{re.escape(str(in_memory.value))}$") as lazy:
-        getattr(tzd, name)(da.from_array(x, chunks=2), *args, **keywords)
+        getattr(tzd, name)(da.from_array(x, chunks=2, asarray=False), *args, **keywords)
     assert getattr(lazy.value, "identifier", None) == getattr(in_memory.value, "identifier", None)
