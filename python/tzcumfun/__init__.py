@@ -13,13 +13,16 @@ or NumPy-style keywords, never both at once::
 
 Which rules hold depends on the form a call is written in:
 
-=====================================  ==========================  ===========================
-                                       host form ``(A, dim, ...)``  keywords, and tzcumfun.dask
-=====================================  ==========================  ===========================
-dimension or axis past the last        a singleton: ``A`` copied    ``AxisError``
-negative axis beyond ``-ndim``         refused by the host          ``AxisError``
-complex result, imaginary parts all 0  comes back real              stays complex
-=====================================  ==========================  ===========================
+=====================================  ====================  ================================
+rule                                   host form             keywords, and tzcumfun.dask
+=====================================  ====================  ================================
+dimension or axis past the last        a singleton: ``A``    ``AxisError``
+negative dimension or axis             refused by the host   from the end, down to ``-ndim``
+axis below ``-ndim``                   -                     ``AxisError``
+complex result, imaginary parts all 0  comes back real       stays complex
+=====================================  ====================  ================================
+
+The host form is ``(A, dim, words...)``; keywords are ``axis``, ``reverse`` and ``nan``.
 
 ``A.shape`` gives the host array's dimensions in column-major element order. A 1-D array of
 length n is a 1-by-n row and a 0-d array or Python scalar is 1-by-1; every result has ``A``'s
