@@ -7,6 +7,8 @@
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
 #include <numpy/arrayobject.h>
 
+#include <boost/container/small_vector.hpp>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -359,7 +361,7 @@ struct Argument {
     const vxArray_tag* array = nullptr;
     py::object owner;  // keeps a lent buffer or a HostArray alive
     bool reversed = false;
-    std::vector<npy_intp> shape;  // the NumPy shape a dense result takes, when `known`
+    std::span<const npy_intp> shape;  // the NumPy shape a result takes, when `known`; borrowed
     bool known = false;
 };
 
@@ -386,7 +388,7 @@ std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
             py::str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))).cast<std::string>());
     }
     Argument arg;
-    arg.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
+    arg.shape = {PyArray_DIMS(array), static_cast<std::size_t>(PyArray_NDIM(array))};
     arg.known = true;
     arg.made = lendBuffer(array, *classId, arg.reversed);
     const bool logical = *classId == vxLOGICAL_CLASS;
@@ -410,6 +412,7 @@ std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
                        [](unsigned char byte) { return byte != 0 ? 1 : 0; });
     }
     arg.made = lendBuffer(owned, *classId, arg.reversed);
+    arg.shape = {PyArray_DIMS(owned), arg.shape.size()};
     arg.array = arg.made.get();
     arg.owner = std::move(copy);
     return arg;
@@ -452,13 +455,17 @@ std::optional<Argument> hostArgument(PyObject* value, bool defer) {
                          " to the host");
 }
 
+// Room for a gateway's four inputs without an allocation.
+template <class T>
+using Inputs = boost::container::small_vector<T, 4>;
+
 // A call resolved: what the gateway receives and what the call asks for.
 struct Resolved {
     CumOp op = CumOp::Sum;
     int nargout = 1;
-    std::vector<Argument> args;
-    std::vector<const vxArray_tag*> prhs;  // the gateway's inputs
-    matrix::ArrayHandle dimension;         // made for `prhs` when the call's own cannot go as is
+    Inputs<Argument> args;
+    Inputs<const vxArray_tag*> prhs;  // the gateway's inputs
+    matrix::ArrayHandle dimension;    // made for `prhs` when the call's own cannot go as is
     std::array<matrix::ArrayHandle, 2> words;
     // False when the argument counts are the host's to refuse: the gateway reports them and
     // nothing below is set.
@@ -530,6 +537,18 @@ void readArguments(CumOp op, Arguments prhs, std::size_t& dim, std::uint8_t& dir
     }
 }
 
+// The host dimensions of the caller's view of the data, made in `storage` from a NumPy shape.
+std::span<const std::size_t> callerDims(const Argument& data,
+                                        std::array<std::size_t, NPY_MAXDIMS>& storage) {
+    if (!data.known) return tzcumfun::dimensionsOf(data.array);
+    if (data.shape.size() >= 2) {
+        std::copy(data.shape.begin(), data.shape.end(), storage.begin());
+        return {storage.data(), data.shape.size()};
+    }
+    storage = {1, data.shape.empty() ? 1 : static_cast<std::size_t>(data.shape[0])};
+    return {storage.data(), 2};
+}
+
 // Settles the call's working dimension, direction, NaN flag and result dtype, and what the
 // gateway receives, from `call.args` and the keywords. An `out` array would be checked against
 // `resultType` and the caller's shape right after this, before any scan.
@@ -541,13 +560,8 @@ void settle(Resolved& call, const NumpyTerms& terms) {
     if (call.nargout > 1 || nargs < 1 || nargs > 4) return;
     call.checked = true;
     const Argument& data = call.args[0];
-    standin::Dims dims;
-    if (data.known) {
-        dims = hostDims(data.shape);
-    } else {
-        const auto own = tzcumfun::dimensionsOf(data.array);
-        dims.assign(own.begin(), own.end());
-    }
+    std::array<std::size_t, NPY_MAXDIMS> storage{};
+    const std::span<const std::size_t> dims = callerDims(data, storage);
     const std::size_t ndim = data.known ? data.shape.size() : dims.size();
 
     std::size_t dim = 0;
@@ -563,7 +577,7 @@ void settle(Resolved& call, const NumpyTerms& terms) {
         std::uint8_t unusedNaN = 0;
         readArguments(call.op, {call.prhs.data(), 1}, unused, unusedDirection, unusedNaN);
     } else {
-        readArguments(call.op, call.prhs, dim, direction, nanFlag);
+        readArguments(call.op, {call.prhs.data(), call.prhs.size()}, dim, direction, nanFlag);
     }
     call.ndims = dims.size();
     call.workDim = dim == 0 ? mathcoreFindFirstNonSingleton(dims.size(), dims.data()) : dim - 1;
@@ -580,7 +594,8 @@ void settle(Resolved& call, const NumpyTerms& terms) {
     const bool reversed = data.reversed && call.workDim < dims.size();
     if (!terms.given() && !reversed) return;
     const std::size_t firstOption = dim != 0 ? 2 : 1;
-    call.prhs.resize(1);
+    while (call.prhs.size() > 1)
+        call.prhs.pop_back();
     if (reversed) {
         call.dimension = scalar(vxDOUBLE_CLASS, static_cast<double>(dims.size() - call.workDim));
         call.prhs.push_back(call.dimension.get());
@@ -654,7 +669,7 @@ py::object run(Resolved& call) {
         typeOfClass(standin::classOf(result.get()), standin::isComplex(result.get()));
     const int type = call.numpyTerms ? call.resultType : hostType;
     if (standin::isSparse(result.get())) return sparseResult(result.get(), type);
-    return denseResult(std::move(result), call.prhs, call.user(), type);
+    return denseResult(std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(), type);
 }
 
 NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan) {
