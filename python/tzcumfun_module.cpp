@@ -472,7 +472,6 @@ struct Resolved {
     bool checked = false;
     bool numpyTerms = false;
     std::size_t workDim = 0;  // 0-based, counted on the caller's shape
-    std::size_t ndims = 0;    // of the caller's shape as the host counts it
     bool forward = true;
     std::uint8_t nanFlag = 0;
     int resultType = NPY_NOTYPE;  // NumPy's type of the result before the host's rules apply
@@ -579,7 +578,6 @@ void settle(Resolved& call, const NumpyTerms& terms) {
     } else {
         readArguments(call.op, {call.prhs.data(), call.prhs.size()}, dim, direction, nanFlag);
     }
-    call.ndims = dims.size();
     call.workDim = dim == 0 ? mathcoreFindFirstNonSingleton(dims.size(), dims.data()) : dim - 1;
     call.forward = direction != 0;
     call.nanFlag = nanFlag;
