@@ -476,6 +476,11 @@ struct Resolved {
     std::uint8_t nanFlag = 0;
     int resultType = NPY_NOTYPE;  // NumPy's type of the result before the host's rules apply
 
+    // Built in place and never moved: `prhs` and the shape point into what its arguments own.
+    Resolved() = default;
+    Resolved(const Resolved&) = delete;
+    Resolved& operator=(const Resolved&) = delete;
+
     UserShape user() const {
         if (args.empty() || !args[0].known) return {};
         return {args[0].shape, true, args[0].reversed};
@@ -623,9 +628,8 @@ CumOp operationOf(int op) {
     return static_cast<CumOp>(op);
 }
 
-// A resolved call with nothing converted yet; refuses host arguments mixed with keywords.
-Resolved started(int op, int nargout, std::size_t nargs, const NumpyTerms& terms) {
-    Resolved call;
+// Starts `call` with nothing converted yet; refuses host arguments mixed with keywords.
+void start(Resolved& call, int op, int nargout, std::size_t nargs, const NumpyTerms& terms) {
     call.op = operationOf(op);
     call.nargout = nargout;
     if (terms.given() && nargs > 1) {
@@ -634,21 +638,20 @@ Resolved started(int op, int nargout, std::size_t nargs, const NumpyTerms& terms
                              "keywords axis, reverse and nan, not both");
     }
     call.args.reserve(nargs);
-    return call;
 }
 
-// Converts the arguments and settles the call; nothing when, with `defer`, an argument is the
+// Converts the arguments and settles the call; false when, with `defer`, an argument is the
 // package's Python code to convert.
-std::optional<Resolved> resolve(int op, int nargout, std::span<PyObject* const> args,
-                                const NumpyTerms& terms, bool defer) {
-    Resolved call = started(op, nargout, args.size(), terms);
+bool resolve(Resolved& call, int op, int nargout, std::span<PyObject* const> args,
+             const NumpyTerms& terms, bool defer) {
+    start(call, op, nargout, args.size(), terms);
     for (PyObject* value : args) {
         std::optional<Argument> arg = hostArgument(value, defer);
-        if (!arg) return std::nullopt;
+        if (!arg) return false;
         call.args.push_back(std::move(*arg));
     }
     settle(call, terms);
-    return call;
+    return true;
 }
 
 py::object run(Resolved& call) {
@@ -689,7 +692,8 @@ std::vector<PyObject*> pointersOf(const py::sequence& args) {
 py::object runCall(int op, int nargout, const py::sequence& args, const py::object& axis,
                    const py::object& reverse, const py::object& nan) {
     const std::vector<PyObject*> values = pointersOf(args);
-    Resolved call = *resolve(op, nargout, values, termsOf(axis, reverse, nan), false);
+    Resolved call;
+    (void)resolve(call, op, nargout, values, termsOf(axis, reverse, nan), false);
     return run(call);
 }
 
@@ -703,7 +707,8 @@ py::tuple resolveLazy(int op, const py::object& prototype, const std::vector<npy
     std::vector<PyObject*> values = pointersOf(args);
     values.insert(values.begin(), prototype.ptr());
     const NumpyTerms terms = termsOf(axis, reverse, nan);
-    Resolved call = started(op, 1, values.size(), terms);
+    Resolved call;
+    start(call, op, 1, values.size(), terms);
     call.numpyTerms = true;
     for (PyObject* value : values)
         call.args.push_back(*hostArgument(value, false));
@@ -777,10 +782,9 @@ bool keywordsOf(PyObject* const* values, PyObject* names, NumpyTerms& terms) {
 py::object fastCall(int op, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     NumpyTerms terms;
     if (nargs < 1 || (kwnames != nullptr && !keywordsOf(args + nargs, kwnames, terms))) return {};
-    std::optional<Resolved> call =
-        resolve(op, 1, {args, static_cast<std::size_t>(nargs)}, terms, true);
-    if (!call) return {};
-    return run(*call);
+    Resolved call;
+    if (!resolve(call, op, 1, {args, static_cast<std::size_t>(nargs)}, terms, true)) return {};
+    return run(call);
 }
 
 template <int Op>
