@@ -88,26 +88,6 @@ _copy_lock = threading.Lock()
 _copies = 0
 
 
-def _input_copies() -> int:
-    """How many array inputs the package copied so far (C- and Fortran-ordered ones never are)."""
-    return _copies
-
-
-def _live_arrays() -> int:
-    """Host arrays alive in this process."""
-    return _ext.live_arrays()
-
-
-def _fail_after(n: int) -> None:
-    """Make the n-th host allocation from now fail with MemoryError (0 disarms)."""
-    _ext.fail_after(n)
-
-
-def _fault_countdown() -> int:
-    """Host allocations left before the armed failure; 0 once it fired or when disarmed."""
-    return _ext.fault_countdown()
-
-
 def _holds_text(elements: np.ndarray) -> bool:
     return all(item is None or isinstance(item, str) for item in elements.flat)
 
