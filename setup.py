@@ -1,4 +1,4 @@
-"""Builds the tzcumfun wheel: CMake builds the project, and its "python" component is the package."""
+"""Builds the tzcumfun wheel: CMake builds the project; its "python" component is the package."""
 
 import os
 import re

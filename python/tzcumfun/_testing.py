@@ -1,4 +1,4 @@
-"""Hooks for the test suites into the stand-in host and the package's copying; not tzcumfun's API."""
+"""Test hooks into the stand-in host and the package's input copies; not part of tzcumfun's API."""
 
 from __future__ import annotations
 

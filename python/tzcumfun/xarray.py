@@ -51,11 +51,10 @@ def _cumulative(name: str, obj, dim, reverse, nan):
                         f"not {type(obj).__name__}")
     if dim is not None and dim not in obj.dims:
         raise ValueError(f"Dataset does not contain the dimensions: {[dim]}")
-    return obj.assign({
-        key: variable.variable.copy(deep=False, data=_scanned(name, variable.variable, dim, keywords))
-        for key, variable in obj.data_vars.items()
-        if dim is None or dim in variable.dims
-    })
+    variables = {key: array.variable for key, array in obj.data_vars.items()
+                 if dim is None or dim in array.dims}
+    return obj.assign({key: variable.copy(deep=False, data=_scanned(name, variable, dim, keywords))
+                       for key, variable in variables.items()})
 
 
 def cumsum(obj: _Object, dim: Optional[Hashable] = None, *, reverse: Optional[bool] = None,
