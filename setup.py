@@ -49,6 +49,7 @@ def version() -> str:
 
 setup(
     version=version(),
+    packages=[],  # the package's files, Python and compiled, are the CMake component's
     ext_modules=[Extension("tzcumfun._tzcumfun", sources=[])],
     cmdclass={"build_ext": CMakePackage},
 )
