@@ -10,6 +10,7 @@ import pytest
 import scipy.sparse as sp
 
 import tzcumfun as tz
+from tzcumfun import _testing as hooks
 from tzcumfun import KorvexError, KorvexTypeError, string
 
 FUNCS = {"cumsum": tz.cumsum, "cumprod": tz.cumprod, "cummin": tz.cummin, "cummax": tz.cummax}
@@ -134,7 +135,7 @@ def test_gateways_run_without_the_gil_and_leave_nothing_behind():
     # While long calls run, this thread keeps ticking only if they let go of the GIL; holding it
     # would allow about one tick per call, between calls.
     x, calls, ticks = np.asfortranarray(np.ones((2000, 2000))), 5, 0
-    live, references = tz._live_arrays(), sys.getrefcount(x)
+    live, references = hooks.live_arrays(), sys.getrefcount(x)
     worker = threading.Thread(target=lambda: [tz.cumsum(x, 2) for _ in range(calls)])
     worker.start()
     while worker.is_alive():
@@ -143,4 +144,4 @@ def test_gateways_run_without_the_gil_and_leave_nothing_behind():
     assert ticks > 4 * calls
     with pytest.raises(KorvexError):  # a refused call lets go of its borrowed input too
         tz.cumsum(x, "bogus")
-    assert tz._live_arrays() == live and sys.getrefcount(x) == references
+    assert hooks.live_arrays() == live and sys.getrefcount(x) == references

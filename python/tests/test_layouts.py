@@ -4,6 +4,7 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import tzcumfun as tz
+from tzcumfun import _testing as hooks
 
 FUNCS = [tz.cumsum, tz.cumprod, tz.cummin, tz.cummax]
 ARRAYS = st.sampled_from("? f8 f4 c16 c8 i1 u1 i2 u2 i4 u4 i8 u8".split()).flatmap(
@@ -32,10 +33,10 @@ def outcome(f, a, args, kwargs=None, data=None):
 def test_c_and_fortran_copies_and_python_converted_arguments_give_the_same_bits(
         a, f, args, axis, reverse):
     kwargs = None if axis is None else {"axis": axis, "reverse": reverse, "nan": "omit"}
-    args, copies, fortran = () if kwargs else args, tz._input_copies(), np.asfortranarray(a)
+    args, copies, fortran = () if kwargs else args, hooks.input_copies(), np.asfortranarray(a)
     expected = outcome(f, a, args, kwargs)
     assert outcome(f, fortran, args, kwargs) == expected
-    assert tz._input_copies() == copies
+    assert hooks.input_copies() == copies
     # Arguments only the package's Python code converts take the call off the extension's own
     # path; a memoryview becomes the same ndarray, a list a 1-by-1 array, a string a text scalar.
     python_args = tuple(tz.string(x) if isinstance(x, str) else [x] for x in args)
@@ -46,9 +47,9 @@ def test_mapped_files_are_read_in_place_and_odd_buffers_copied_once(tmp_path):
     np.save(tmp_path / "a.npy", base := np.arange(60.0).reshape(3, 4, 5))  # a write would fault
     for a, copies in [(np.load(tmp_path / "a.npy", mmap_mode="r"), 0), (base[:, ::2], 1),
                       (base.astype(">f8"), 1)]:
-        before = tz._input_copies()
+        before = hooks.input_copies()
         np.testing.assert_array_equal(tz.cumsum(a, axis=2), np.cumsum(a, 2))
         np.testing.assert_array_equal(tz.call("cummax", 1, a, np.int8(1), "rev"), a[[2, 2, 2]])
-        assert tz._input_copies() - before == 2 * copies
+        assert hooks.input_copies() - before == 2 * copies
         past_last = tz.call("cumprod", 1, a, 4)  # the host may hand back its input unchanged
         assert not np.shares_memory(past_last, a) and past_last.flags.writeable

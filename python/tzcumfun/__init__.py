@@ -103,24 +103,6 @@ class string:
         return f"tzcumfun.string({self.values.tolist()!r})"
 
 
-def _input_copies() -> int:
-    """How many array inputs the package copied so far (C- and Fortran-ordered ones never are)."""
-    return _ext.input_copies()
-
-
-def _live_arrays() -> int:
-    """Host arrays alive in this process."""
-    return _ext.live_arrays()
-
-
-def _fail_after(n: int) -> None:
-    """Make the n-th host allocation from now fail with MemoryError (0 disarms)."""
-    _ext.fail_after(n)
-
-
-def _fault_countdown() -> int:
-    """Host allocations left before the armed failure; 0 once it fired or when disarmed."""
-    return _ext.fault_countdown()
 
 
 def _holds_text(elements: np.ndarray) -> bool:

@@ -1,0 +1,6 @@
+"""Test hooks into the stand-in host and the package's input copies; not part of tzcumfun's API."""
+
+# Host arrays alive in this process; an allocation failure armed n allocations ahead (0 disarms);
+# allocations left before it fires; how many array inputs the package copied so far (C- and
+# Fortran-ordered ones never are).
+from ._tzcumfun import fail_after, fault_countdown, input_copies, live_arrays  # noqa: F401
