@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -58,8 +60,9 @@ std::pair<Dims, double> shapeOf(std::mt19937_64& rng) {
 const vxArray_tag* gShared = nullptr;
 
 // One mixed call, all of it drawn from `seed`: the digest of its result, of the refusal's
-// identifier, or of an injected failure.
-std::uint64_t runCall(std::uint64_t seed) {
+// identifier, or of an injected failure. With `offer`, a third of the calls hand the host a
+// buffer for the result, which must change no digest and, on a refusal, stay untouched.
+std::uint64_t runCall(std::uint64_t seed, bool offer) {
     std::mt19937_64 rng(seed);
     const tzcumfun::CumOp op = kAllOps[rng() % 4];
     const bool badClass = rng() % 16 == 0;
@@ -94,6 +97,16 @@ std::uint64_t runCall(std::uint64_t seed) {
     for (const auto& array : extra)
         prhs.push_back(array.get());
 
+    const bool toDouble = classId == vxLOGICAL_CLASS && (op == tzcumfun::CumOp::Sum ||
+                                                         op == tzcumfun::CumOp::Prod);
+    const vxClassID resultClass = toDouble ? vxDOUBLE_CLASS : classId;
+    std::vector<unsigned char> buffer(standin::numel(input.get()) *
+                                          standin::elementBytes(resultClass, complexity),
+                                      0x5a);
+    std::optional<standin::BufferOffer> offered;
+    if (offer && seed % 3 == 0)
+        offered.emplace(resultClass, complexity, standin::numel(input.get()), buffer.data());
+
     matrix::ArrayHandle slot = scalar(-1);
     const vxArray_tag* const before = slot.get();
     standin::failAfter(rng() % 8 == 0 ? 1 + long(rng() % 8) : 0);
@@ -110,6 +123,11 @@ std::uint64_t runCall(std::uint64_t seed) {
     if ((digest & 3) != kResult) {
         EXPECT_TRUE(slot.get() == before && *static_cast<const double*>(before->data) == -1)
             << "seed " << seed << " changed the slot";
+    }
+    if (offered && (digest & 3) == kRefused) {
+        EXPECT_TRUE(!offered->taken() && std::all_of(buffer.begin(), buffer.end(),
+                                                     [](unsigned char b) { return b == 0x5a; }))
+            << "seed " << seed << " wrote the offered buffer";
     }
     return digest;
 }
@@ -129,17 +147,17 @@ TEST(Stress, SixteenHostThreadsGetWhatEachCallGetsAlone) {
     for (std::size_t first = 0; first < together.size(); first += calls) {
         threads.emplace_back([&, first] {
             for (std::size_t call = first; call < first + calls; ++call)
-                together[call] = runCall(base + call);
+                together[call] = runCall(base + call, true);
         });
     }
     for (auto& thread : threads)
         thread.join();
 
-    // The same calls again, one at a time, on a pool of one thread.
+    // The same calls again, one at a time, on a pool of one thread, with no buffer offered.
     std::size_t kinds[3] = {};
     tbb::task_arena(1).execute([&] {
         for (std::size_t call = 0; call < together.size(); ++call) {
-            const std::uint64_t digest = runCall(base + call);
+            const std::uint64_t digest = runCall(base + call, false);
             ASSERT_EQ(digest, together[call]) << "seed " << base + call;
             ++kinds[digest & 3];
         }

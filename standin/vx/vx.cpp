@@ -60,6 +60,9 @@ std::shared_ptr<void> allocateElements(std::size_t bytes) {
     return {memory, std::free};
 }
 
+// The innermost open offer of the calling thread.
+thread_local BufferOffer* gOffer = nullptr;
+
 bool isNumericClass(vxClassID classId) {
     return classId >= vxDOUBLE_CLASS && classId <= vxUINT64_CLASS;
 }
@@ -132,6 +135,31 @@ void releaseOwner(vxArray_tag* array) noexcept {
 }
 
 }  // namespace
+
+// The one door through which an uninitialised array takes an offered buffer.
+struct OfferAccess {
+    static bool take(HostPrivate& priv) {
+        BufferOffer* offer = gOffer;
+        if (offer == nullptr || offer->taken_ || offer->classId_ != priv.classId ||
+            offer->complexity_ != priv.complexity || offer->count_ != product(priv.dims)) {
+            return false;
+        }
+        priv.buffer = std::shared_ptr<void>(offer->data_, [](void*) {});
+        priv.foreign = true;
+        offer->taken_ = true;
+        return true;
+    }
+};
+
+BufferOffer::BufferOffer(vxClassID classId, vxComplexity complexity, std::size_t count,
+                         void* data)
+    : classId_(classId), complexity_(complexity), count_(count), data_(data), previous_(gOffer) {
+    gOffer = this;
+}
+
+BufferOffer::~BufferOffer() {
+    gOffer = previous_;
+}
 
 namespace detail {
 
@@ -369,8 +397,10 @@ ArrayHandle do_create_uninitnumeric(std::size_t ndims, const std::size_t* dims, 
                                     vxComplexity complexity) {
     standin::countFaultStep();
     auto priv = standin::newPrivate(classId, complexity, standin::Dims(dims, dims + ndims));
-    priv->buffer = standin::allocateElements(standin::product(priv->dims) *
-                                             standin::elementBytes(classId, complexity));
+    if (!standin::OfferAccess::take(*priv)) {
+        priv->buffer = standin::allocateElements(standin::product(priv->dims) *
+                                                 standin::elementBytes(classId, complexity));
+    }
     return standin::detail::makeHeader(std::move(priv), false);
 }
 
