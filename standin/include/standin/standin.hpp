@@ -100,6 +100,11 @@ long liveArrays();
 long legacyHookCalls();
 std::string lastLegacyIdentifier();
 
+// Turns the host's cache of freed large element buffers on or off (off also empties it); at start
+// it is on unless TZCUMFUN_HOST_CACHE=0. hostCacheBytes() is what it holds now.
+void setHostCache(bool enabled);
+std::size_t hostCacheBytes();
+
 // From now, the n-th host allocation or conversion on the calling thread throws std::bad_alloc
 // (0 disarms). Other threads' calls and arrays built through this API are never counted.
 void failAfter(long n);
