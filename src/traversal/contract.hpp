@@ -57,15 +57,15 @@ inline constexpr std::size_t kMapAheadFrom = std::size_t{8} << 20;
 // and pages already mapped (a buffer the host reused) cost only a walk of the page table. A kernel
 // without the request simply leaves the faults to the scan.
 inline void mapForWriting(void* out, std::size_t bytes, bool forward) {
-    constexpr std::uintptr_t kPage = 4096;
-    constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
-    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(out) & ~(kPage - 1);
-    const std::uintptr_t end =
-        (reinterpret_cast<std::uintptr_t>(out) + bytes + kPage - 1) & ~(kPage - 1);
-    for (std::uintptr_t done = 0; done < end - begin; done += kStep) {
-        const std::uintptr_t length = std::min(kStep, end - begin - done);
-        const std::uintptr_t at = forward ? begin + done : end - done - length;
-        if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0) return;
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kStep = std::size_t{2} << 20;
+    const std::size_t offset = reinterpret_cast<std::uintptr_t>(out) % kPage;
+    char* const begin = static_cast<char*>(out) - offset;
+    const std::size_t length = (offset + bytes + kPage - 1) / kPage * kPage;
+    for (std::size_t done = 0; done < length; done += kStep) {
+        const std::size_t step = std::min(kStep, length - done);
+        char* const at = forward ? begin + done : begin + length - done - step;
+        if (madvise(at, step, MADV_POPULATE_WRITE) != 0) return;
     }
 }
 
