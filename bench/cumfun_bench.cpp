@@ -245,12 +245,18 @@ constexpr Operation kCumprod{"cumprod", mathelemCumprodFcn, Values::NearOne, tru
 constexpr Operation kCummin{"cummin", mathelemCumminFcn, Values::Spread, false};
 constexpr Operation kCummax{"cummax", mathelemCummaxFcn, Values::Spread, false};
 
+// Off: the host frees each result's buffer, so every call writes a freshly mapped one, as with
+// TZCUMFUN_HOST_CACHE=0. On: the host keeps freed buffers, so repeated calls write one already
+// mapped, as a program calling in a loop does.
+enum class HostCache { Off, On };
+
 struct GatewayCase {
     Operation op;
     Element element;
     Layout layout;
     Size size;
-    std::string prefix;  // "" for the named cases, "sweep/" for the size sweep
+    std::string prefix;  // "" for the named cases, "sweep/" for the size sweep (cache on)
+    HostCache hostCache = HostCache::On;
 
     std::size_t outBytes() const {
         return element.classId == vxLOGICAL_CLASS && op.logicalBecomesDouble ? 8 : element.inBytes;
@@ -261,13 +267,18 @@ struct GatewayCase {
         return layout == Layout::LastDim || layout == Layout::Page ? 2 : 1;
     }
     std::string name() const {
-        return prefix + op.name + "/" + element.name + "/" + nameOf(layout) + "/" + size.name;
+        const std::string name =
+            prefix + op.name + "/" + element.name + "/" + nameOf(layout) + "/" + size.name;
+        if (!prefix.empty()) return name;
+        return name + (hostCache == HostCache::On ? "/hostcache-on" : "/hostcache-off");
     }
 };
 
 // One user call per iteration: a fresh output slot, the result freed at the end of the
-// iteration. A real call allocates and first-touches its result too, so that cost is counted.
+// iteration. A real call allocates its result too, so that cost is counted; with the host cache
+// off the result's pages are also mapped afresh on every call, with it on only before timing.
 void gatewayBench(benchmark::State& state, const GatewayCase& bench) {
+    standin::setHostCache(bench.hostCache == HostCache::On);
     const Dims dims = bench.dims();
     const auto& inputs = cachedInputs(bench.element.classId, bench.element.complexity, dims,
                                       bench.op.values, variantsOf(bench.size));
@@ -275,16 +286,18 @@ void gatewayBench(benchmark::State& state, const GatewayCase& bench) {
     const vxArray_tag* prhs[] = {nullptr, dimArg.get()};
     const std::size_t count = standin::numel(inputs.front().get());
     std::size_t turn = 0;
-    for (auto _ : state) {
+    const auto call = [&] {
         prhs[0] = inputs[turn++ % inputs.size()].get();
         ArrayHandle result;
-        try {
-            bench.op.gateway(1, &result, 2, prhs);
-        } catch (const std::exception& error) {
-            state.SkipWithError(error.what());
-            break;
-        }
+        bench.op.gateway(1, &result, 2, prhs);
         benchmark::DoNotOptimize(result->data);
+    };
+    try {
+        if (bench.hostCache == HostCache::On) call();
+        for (auto _ : state)
+            call();
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
     }
     const auto iterations = static_cast<std::int64_t>(state.iterations());
     state.SetBytesProcessed(
@@ -334,6 +347,8 @@ void streamAddParallel(const double* in, double* out, std::size_t count, double 
 }
 
 void streamBench(benchmark::State& state, const StreamCase& bench) {
+    // A fresh array is freshly mapped, never one the host kept.
+    standin::setHostCache(bench.output == Output::Reused);
     const std::size_t count = bench.size.bytes / (2 * sizeof(double));
     const Dims dims = shapeOf(Layout::Contiguous, bench.size, count);
     // The same inputs as the gateways', so the cache holds the same bytes.
@@ -515,21 +530,27 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                "bytes at the\nsame size: on all cores into a fresh array, on one core into a fresh "
                "array, and on all cores\ninto a reused array (the stable ceiling). A one-vector "
                "scan "
-               "is also divided by the dependent\nchain of its operation on the same input.\n";
-        out << std::left << std::setw(40) << "benchmark" << std::right << std::setw(9) << "GB/s"
+               "is also divided by the dependent\nchain of its operation on the same input. "
+               "Gateway names end in hostcache-off (each result\nfreshly mapped, as with "
+               "TZCUMFUN_HOST_CACHE=0) or hostcache-on (the host reuses freed result buffers).\n";
+        out << std::left << std::setw(56) << "benchmark" << std::right << std::setw(9) << "GB/s"
             << std::setw(10) << "Gelem/s" << std::setw(12) << "of stream" << std::setw(12)
             << "of 1 core" << std::setw(12) << "of reused" << std::setw(10) << "of chain"
             << "\n";
         for (const std::string& name : order_) {
             if (name.rfind("sweep/", 0) == 0) continue;  // the sweep is for the pictures
             const Rate& rate = rates_.at(name);
-            const std::string size = name.substr(name.rfind('/') + 1);
+            // The size is the last segment, or the one before the host cache's mode.
+            const std::string sized = name.find("/hostcache-") == std::string::npos
+                                          ? name
+                                          : name.substr(0, name.rfind('/'));
+            const std::string size = sized.substr(sized.rfind('/') + 1);
             std::string chain = "-";
             if (name.find("/double/vector/") != std::string::npos) {
                 chain =
                     fractionOf(rate, "chain/" + name.substr(0, name.find('/')) + "/double/" + size);
             }
-            out << std::left << std::setw(40) << name << std::right << std::fixed
+            out << std::left << std::setw(56) << name << std::right << std::fixed
                 << std::setprecision(2) << std::setw(9) << rate.bytes * 1e-9 << std::setw(10)
                 << std::setprecision(3) << rate.items * 1e-9 << std::setprecision(2)
                 << std::setw(12) << fractionOf(rate, "stream/allcores/fresh/" + size)
@@ -558,8 +579,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     // dependent adds; the gateway's last-dimension sweep is set against the two reference sweeps
     // and called packed when it lies nearer the packed one (on a ratio scale).
     void reportVectorisation(std::ostream& out) const {
-        const auto chain = rates_.find("cumsum/double/contiguous/cache");
-        const auto gateway = rates_.find("cumsum/double/lastdim/cache");
+        const auto chain = rates_.find("cumsum/double/contiguous/cache/hostcache-on");
+        const auto gateway = rates_.find("cumsum/double/lastdim/cache/hostcache-on");
         const auto scalar = rates_.find(sweepName(Sweep::Scalar));
         const auto packed = rates_.find(sweepName(Sweep::Packed));
         if (chain == rates_.end() || gateway == rates_.end() || scalar == rates_.end() ||
@@ -629,11 +650,12 @@ void registerNamed() {
         for (const auto& [op, elements] : operations) {
             for (const Element& element : elements) {
                 for (const Layout layout : layouts) {
-                    const GatewayCase bench{op, element, layout, size, ""};
-                    registerGateway(bench, 0);
+                    for (const HostCache cache : {HostCache::Off, HostCache::On})
+                        registerGateway({op, element, layout, size, "", cache}, 0);
                     // The reference sweeps run right after the sweep they measure, on the same
                     // input, so that a neighbour's load on this shared machine hits all three.
-                    if (bench.name() != "cumsum/double/lastdim/cache") continue;
+                    const GatewayCase bench{op, element, layout, size, ""};
+                    if (bench.name() != "cumsum/double/lastdim/cache/hostcache-on") continue;
                     for (const Sweep sweep : {Sweep::Scalar, Sweep::Packed}) {
                         configure(benchmark::RegisterBenchmark(sweepName(sweep).c_str(),
                                                                [sweep](benchmark::State& state) {
@@ -643,8 +665,9 @@ void registerNamed() {
                     }
                 }
             }
-            // One long vector, then the chain of the same operation on the same input.
-            registerGateway({op, kDouble, Layout::Vector, size, ""}, 0);
+            // One long vector both ways, then the chain of the same operation on the same input.
+            for (const HostCache cache : {HostCache::Off, HostCache::On})
+                registerGateway({op, kDouble, Layout::Vector, size, "", cache}, 0);
             const ChainCase chain{op, size};
             configure(benchmark::RegisterBenchmark(
                           chain.name().c_str(),

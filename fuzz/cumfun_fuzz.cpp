@@ -192,7 +192,7 @@ bool knownIdentifier(CumOp op, const std::string& identifier) {
 }  // namespace
 
 // Layout: operation, output count (0-2), input count (0-5), fault byte (0xf0 and above fail the
-// 1st to 16th host step), then one argument per input.
+// 1st to 16th host step), one argument per input, then the in-place byte.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Bytes in{data, size};
     const CumOp op = kAllOps[in.next() % 4];
@@ -208,6 +208,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!arg) return 0;
             prhs.push_back(args.emplace_back(std::move(*arg)).array.get());
         }
+        // An odd last byte offers the full data argument's own buffer for the result, so that
+        // the scan runs in place; a refusal must leave it as it was.
+        std::optional<standin::BufferOffer> inPlace;
+        const vxArray_tag* data0 = nrhs > 0 ? prhs[0] : nullptr;
+        if (data0 != nullptr && (in.next() & 1) && !standin::isSparse(data0) &&
+            !args[0].dense.empty()) {
+            inPlace.emplace(standin::classOf(data0), standin::isComplex(data0) ? vxCOMPLEX : vxREAL,
+                            standin::numel(data0), data0->data);
+        }
         matrix::ArrayHandle slot = scalar(-1);
         const vxArray_tag* const before = slot.get();
         standin::failAfter(fault >= 0xf0 ? fault - 0xef : 0);
@@ -217,6 +226,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             failed = false;
         } catch (const foundation::core::except::IMsgIDException& error) {
             require(knownIdentifier(op, error.GetIdentifier()));
+            require(!inPlace || (!inPlace->taken() && std::memcmp(data0->data, args[0].dense.data(),
+                                                                  args[0].dense.size()) == 0));
         } catch (const std::bad_alloc&) {
             require(fault >= 0xf0 && standin::faultCountdown() == 0);
         }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <numeric>
+#include <optional>
 #include <random>
 
 #include "host_support.hpp"
@@ -117,7 +118,22 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
     if (rng() % 4 == 0) standin::storeClassIdIndirectly(input.get());
     if (rng() % 4 == 0) standin::deferDimensions(input.get());
 
+    // A quarter of the calls offer the host a buffer for the result: the input's own, so that the
+    // scan runs in place, or a separate one. A fresh result must take it and hold its values.
     const bool minMax = call.op == CumOp::Min || call.op == CumOp::Max;
+    const bool toDouble = std::is_same_v<In, bool> && !minMax;
+    std::vector<unsigned char> separate;
+    void* offered = nullptr;
+    if (!sparse && !values.empty() && rng() % 4 == 0) {
+        separate.assign(values.size() * (toDouble ? sizeof(double) : sizeof(In)), 0xa5);
+        offered = !toDouble && rng() % 2 ? input->data : separate.data();
+    }
+    const bool inPlace = offered == input->data;
+    std::optional<standin::BufferOffer> offer;
+    if (offered != nullptr)
+        offer.emplace(toDouble ? vxDOUBLE_CLASS : hostClass<In>(), complexity, values.size(),
+                      offered);
+
     std::vector<ArrayHandle> args;
     if (call.dim != 0) args.push_back(scalar(double(call.dim)));
     if (!call.forward || rng() % 2)
@@ -130,13 +146,17 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
         prhs.push_back(array.get());
     matrix::ArrayHandle slot;  // an output count of 0 still fills the slot
     ASSERT_NO_THROW(gatewayOf(call.op)(int(rng() % 2), &slot, int(prhs.size()), prhs.data()));
-    EXPECT_TRUE(temporary || std::equal(before.begin(), before.end(), bytes)) << "input written";
+    EXPECT_TRUE(temporary || inPlace || std::equal(before.begin(), before.end(), bytes))
+        << "input written";
 
     std::size_t workDim = call.dim == 0 ? 0 : call.dim - 1;
     while (call.dim == 0 && workDim + 1 < dims.size() && dims[workDim] == 1)
         ++workDim;
     if (call.dim == 0 && dims[workDim] == 1) workDim = 0;
-    const bool toDouble = std::is_same_v<In, bool> && !minMax;
+    const bool scanned = (workDim < dims.size() && dims[workDim] > 1) || (!minMax && call.omit);
+    if (offer) {
+        EXPECT_EQ(offer->taken(), scanned && (!temporary || toDouble)) << "offered buffer";
+    }
     EXPECT_EQ(standin::dimsOf(slot.get()), dims);
     EXPECT_EQ(standin::isSparse(slot.get()), sparse);
     const auto full = matrix::convert_to_full_if_needed(slot.get());
@@ -155,6 +175,11 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
         EXPECT_EQ(reference::firstDifference(expected, result->data, real, !minMax, sparse),
                   expected.size())
             << "first differing element";
+        if (offer && offer->taken()) {  // as the scan wrote it, complex even if the result is not
+            EXPECT_EQ(reference::firstDifference(expected, offered, false, !minMax, false),
+                      expected.size())
+                << "first differing element of the offered buffer";
+        }
     };
     if constexpr (std::is_same_v<In, bool>) {
         if (toDouble)

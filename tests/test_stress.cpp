@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -58,8 +62,9 @@ std::pair<Dims, double> shapeOf(std::mt19937_64& rng) {
 const vxArray_tag* gShared = nullptr;
 
 // One mixed call, all of it drawn from `seed`: the digest of its result, of the refusal's
-// identifier, or of an injected failure.
-std::uint64_t runCall(std::uint64_t seed) {
+// identifier, or of an injected failure. With `offer`, a third of the calls hand the host a
+// buffer for the result, which must change no digest and, on a refusal, stay untouched.
+std::uint64_t runCall(std::uint64_t seed, bool offer) {
     std::mt19937_64 rng(seed);
     const tzcumfun::CumOp op = kAllOps[rng() % 4];
     const bool badClass = rng() % 16 == 0;
@@ -94,6 +99,15 @@ std::uint64_t runCall(std::uint64_t seed) {
     for (const auto& array : extra)
         prhs.push_back(array.get());
 
+    const bool toDouble =
+        classId == vxLOGICAL_CLASS && (op == tzcumfun::CumOp::Sum || op == tzcumfun::CumOp::Prod);
+    const vxClassID resultClass = toDouble ? vxDOUBLE_CLASS : classId;
+    std::vector<unsigned char> buffer(
+        standin::numel(input.get()) * standin::elementBytes(resultClass, complexity), 0x5a);
+    std::optional<standin::BufferOffer> offered;
+    if (offer && seed % 3 == 0)
+        offered.emplace(resultClass, complexity, standin::numel(input.get()), buffer.data());
+
     matrix::ArrayHandle slot = scalar(-1);
     const vxArray_tag* const before = slot.get();
     standin::failAfter(rng() % 8 == 0 ? 1 + long(rng() % 8) : 0);
@@ -110,6 +124,11 @@ std::uint64_t runCall(std::uint64_t seed) {
     if ((digest & 3) != kResult) {
         EXPECT_TRUE(slot.get() == before && *static_cast<const double*>(before->data) == -1)
             << "seed " << seed << " changed the slot";
+    }
+    if (offered && (digest & 3) == kRefused) {
+        EXPECT_TRUE(!offered->taken() && std::all_of(buffer.begin(), buffer.end(),
+                                                     [](unsigned char b) { return b == 0x5a; }))
+            << "seed " << seed << " wrote the offered buffer";
     }
     return digest;
 }
@@ -129,17 +148,17 @@ TEST(Stress, SixteenHostThreadsGetWhatEachCallGetsAlone) {
     for (std::size_t first = 0; first < together.size(); first += calls) {
         threads.emplace_back([&, first] {
             for (std::size_t call = first; call < first + calls; ++call)
-                together[call] = runCall(base + call);
+                together[call] = runCall(base + call, true);
         });
     }
     for (auto& thread : threads)
         thread.join();
 
-    // The same calls again, one at a time, on a pool of one thread.
+    // The same calls again, one at a time, on a pool of one thread, with no buffer offered.
     std::size_t kinds[3] = {};
     tbb::task_arena(1).execute([&] {
         for (std::size_t call = 0; call < together.size(); ++call) {
-            const std::uint64_t digest = runCall(base + call);
+            const std::uint64_t digest = runCall(base + call, false);
             ASSERT_EQ(digest, together[call]) << "seed " << base + call;
             ++kinds[digest & 3];
         }
@@ -148,5 +167,52 @@ TEST(Stress, SixteenHostThreadsGetWhatEachCallGetsAlone) {
     // Enough calls meet results, refusals and injected failures alike.
     EXPECT_TRUE(calls < 100 || (kinds[kResult] && kinds[kRefused] && kinds[kFaulted]));
 }
+
+// Sixteen threads making and freeing large results at once, with the host keeping freed buffers
+// and without: every result is the plain loop's. These one-vector scans are long enough that
+// another core maps their result's pages while the chain runs.
+TEST(Stress, LargeResultsWithTheHostCacheOnAndOff) {
+    constexpr std::size_t kCount = (std::size_t{9} << 20) / sizeof(double);
+    std::vector<double> values(kCount);
+    for (std::size_t at = 0; at < kCount; ++at)
+        values[at] = double(at % 1009) / 7 - 50;
+    const ArrayHandle input = makeFilled(vxDOUBLE_CLASS, {kCount, 1}, values);
+    std::vector<double> want = values;
+    for (std::size_t at = 1; at < kCount; ++at)
+        want[at] = want[at - 1] + values[at];
+    for (const bool cache : {false, true}) {
+        standin::setHostCache(cache);
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < 16; ++thread) {
+            threads.emplace_back([&] {
+                for (int call = 0; call < 4; ++call) {
+                    matrix::ArrayHandle slot;
+                    const vxArray_tag* prhs[] = {input.get()};
+                    mathelemCumsumFcn(1, &slot, 1, prhs);
+                    wrong += std::memcmp(slot->data, want.data(), kCount * sizeof(double)) != 0;
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_EQ(wrong.load(), 0) << (cache ? "cache on" : "cache off");
+        EXPECT_EQ(standin::hostCacheBytes() != 0, cache) << "buffers kept";
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// A buffer the host keeps after its array is freed is still caught when used.
+TEST(StressDeathTest, KeptBuffersArePoisoned) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    standin::setHostCache(true);
+    const volatile double* stale = nullptr;
+    {
+        const ArrayHandle array = standin::makeArray(vxDOUBLE_CLASS, {std::size_t{1} << 20, 1});
+        stale = static_cast<const double*>(array->data);
+    }
+    EXPECT_DEATH((void)stale[0], "use-after-poison");
+}
+#endif
 
 }  // namespace

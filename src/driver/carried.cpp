@@ -13,8 +13,12 @@ struct CarriedRun {
 
     template <class Ftor, class In, class Out>
     void run() const {
-        scanCarried(block.geometry, static_cast<const In*>(block.in), static_cast<Out*>(block.out),
-                    static_cast<const Out*>(block.carry), Ftor{});
+        const BlockGeometry& geometry = block.geometry;
+        const std::size_t bytes = geometry.stride * geometry.dimLen * geometry.pages * sizeof(Out);
+        scanAheadOfFaults(block.in, block.out, bytes, geometry.forward, [this] {
+            scanCarried(block.geometry, static_cast<const In*>(block.in),
+                        static_cast<Out*>(block.out), static_cast<const Out*>(block.carry), Ftor{});
+        });
     }
 };
 

@@ -136,7 +136,8 @@ requires CumFunctor<Ftor, In, Out>
 void runCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                   const TuningPair& tuning, Ftor ftor) {
     if (nvec < tuning.threshold) {
-        scanCumMatrix(forward, in, out, dimLen, nvec, ftor);
+        scanAheadOfFaults(in, out, nvec * dimLen * sizeof(Out), forward,
+                          [=] { scanCumMatrix(forward, in, out, dimLen, nvec, ftor); });
         return;
     }
     runParallel(nvec, tuning.grain,

@@ -1,6 +1,9 @@
 // The contract between traversals and accumulation functors, and the parallel loop they share.
 #pragma once
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +11,7 @@
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/parallel_invoke.h>
 #include <oneapi/tbb/partitioner.h>
 #include <oneapi/tbb/task_group.h>
 
@@ -41,6 +45,41 @@ void runParallel(std::size_t count, std::size_t grain, const Body& body) {
                                     tbb::task_group_context::fp_settings);
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, grain), body,
                       tbb::auto_partitioner(), context);
+}
+
+// A fresh result's pages are mapped on first write, and the kernel zeroes each one as it maps it.
+// On the one core that runs a long serial chain this costs as much as the scan itself, so serial
+// scans writing at least this many bytes have another core map their output meanwhile.
+inline constexpr std::size_t kMapAheadFrom = std::size_t{8} << 20;
+
+// Maps the pages of [out, out + bytes) for writing, 2 MiB at a time from the end the scan starts
+// at. Mapping changes no byte, so it needs no coordination with the scan writing the same pages,
+// and pages already mapped (a buffer the host reused) cost only a walk of the page table. A kernel
+// without the request simply leaves the faults to the scan.
+inline void mapForWriting(void* out, std::size_t bytes, bool forward) {
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kStep = std::size_t{2} << 20;
+    const std::size_t offset = reinterpret_cast<std::uintptr_t>(out) % kPage;
+    char* const begin = static_cast<char*>(out) - offset;
+    const std::size_t length = (offset + bytes + kPage - 1) / kPage * kPage;
+    for (std::size_t done = 0; done < length; done += kStep) {
+        const std::size_t step = std::min(kStep, length - done);
+        char* const at = forward ? begin + done : begin + length - done - step;
+        if (madvise(at, step, MADV_POPULATE_WRITE) != 0) return;
+    }
+}
+
+// Runs `scan`, a serial scan from `in` into the `bytes` at `out`, on the calling thread while a
+// worker maps the output's pages ahead of it, so that its chain runs at the latency of `combine`
+// rather than waiting for page faults. An in-place scan writes only pages already mapped.
+template <class Scan>
+void scanAheadOfFaults(const void* in, void* out, std::size_t bytes, bool forward,
+                       const Scan& scan) {
+    if (bytes < kMapAheadFrom || in == out) return scan();
+    tbb::task_group_context context(tbb::task_group_context::isolated,
+                                    tbb::task_group_context::fp_settings);
+    // The first function is spawned for a worker to take; the calling thread runs the second.
+    tbb::parallel_invoke([=] { mapForWriting(out, bytes, forward); }, scan, context);
 }
 
 }  // namespace tzcumfun

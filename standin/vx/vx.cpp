@@ -1,5 +1,6 @@
 // Stand-in host array library: array headers, ownership, conversions, arity errors and hooks.
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +10,19 @@
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <string_view>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define STANDIN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STANDIN_ASAN 1
+#endif
+#endif
+#ifdef STANDIN_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "host/tzfl.hpp"
 #include "standin/standin.hpp"
@@ -46,19 +60,151 @@ void countFaultStep() {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kHugeThreshold = std::size_t{4} << 20;
 
+// Freed large element buffers, their pages still mapped, kept for the next array that fits. Even
+// on huge pages a fresh result costs as much again as the scan that fills it (the kernel zeroes
+// every page on first touch), so a host that makes and frees results of one size over and over
+// keeps them, as numeric hosts' memory managers do. The blocks held never exceed an eighth of
+// physical memory, the oldest going first; a larger block is never kept. An array takes the
+// smallest held block that fits and is at most twice its need. TZCUMFUN_HOST_CACHE=0 turns the
+// cache off, and it is emptied at exit. Under AddressSanitizer a held block is poisoned, so a
+// use after free is still caught.
+class BlockCache {
+  public:
+    static BlockCache& instance() {
+        // Never destroyed: arrays may be freed after static destruction, and then free at once.
+        static auto* const cache = new BlockCache();
+        return *cache;
+    }
+
+    // A held block of at least `bytes` (rounded to huge pages), or nullptr; its capacity in
+    // `capacity`.
+    void* take(std::size_t bytes, std::size_t& capacity) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        auto best = blocks_.end();
+        for (auto block = blocks_.begin(); block != blocks_.end(); ++block) {
+            const bool fits = block->capacity >= bytes && block->capacity / 2 <= bytes;
+            if (fits && (best == blocks_.end() || block->capacity < best->capacity)) best = block;
+        }
+        if (best == blocks_.end()) return nullptr;
+        void* data = best->data;
+        capacity = best->capacity;
+        held_ -= capacity;
+        blocks_.erase(best);
+        unpoison(data, capacity);
+        return data;
+    }
+
+    // Keeps a freed block, making room by freeing the oldest, or frees it when it cannot stay.
+    // Blocks are freed outside the lock: unmapping a large one takes a while.
+    void give(void* data, std::size_t capacity) noexcept {
+        while (data != nullptr) {
+            Block victim{data, capacity};
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (enabled_ && capacity <= bound_ && held_ + capacity <= bound_) {
+                    poison(data, capacity);
+                    blocks_.push_back({data, capacity});  // within the reserved room
+                    held_ += capacity;
+                    return;
+                }
+                if (enabled_ && capacity <= bound_) {
+                    victim = blocks_.front();
+                    blocks_.erase(blocks_.begin());
+                    held_ -= victim.capacity;
+                } else {
+                    data = nullptr;
+                }
+            }
+            release(victim);
+        }
+    }
+
+    // Off also empties it.
+    void setEnabled(bool enabled) noexcept {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            enabled_ = enabled;
+        }
+        while (!enabled) {
+            Block victim{};
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (blocks_.empty()) return;
+                victim = blocks_.back();
+                blocks_.pop_back();
+                held_ -= victim.capacity;
+            }
+            release(victim);
+        }
+    }
+
+    std::size_t held() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return held_;
+    }
+
+  private:
+    struct Block {
+        void* data;
+        std::size_t capacity;
+    };
+
+    BlockCache()
+        : bound_(static_cast<std::size_t>(sysconf(_SC_PHYS_PAGES)) *
+                 static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) / 8) {
+        const char* setting = std::getenv("TZCUMFUN_HOST_CACHE");
+        enabled_ = setting == nullptr || std::string_view(setting) != "0";
+        // Every block is at least kHugeThreshold, so keeping one never allocates.
+        blocks_.reserve(bound_ / kHugeThreshold + 1);
+    }
+
+    static void poison([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#ifdef STANDIN_ASAN
+        __asan_poison_memory_region(data, bytes);
+#endif
+    }
+    static void unpoison([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#ifdef STANDIN_ASAN
+        __asan_unpoison_memory_region(data, bytes);
+#endif
+    }
+    static void release(const Block& block) noexcept {
+        unpoison(block.data, block.capacity);
+        std::free(block.data);
+    }
+
+    std::mutex mutex_;
+    std::vector<Block> blocks_;  // oldest first
+    std::size_t held_ = 0;
+    const std::size_t bound_;
+    bool enabled_ = true;
+};
+
+// Empties the cache at exit; blocks freed later go straight back to the system.
+struct CacheDrain {
+    CacheDrain() { BlockCache::instance(); }
+    ~CacheDrain() { BlockCache::instance().setEnabled(false); }
+} gCacheDrain;
+
 std::shared_ptr<void> allocateElements(std::size_t bytes) {
     if (bytes == 0) return {};
-    void* memory = nullptr;
-    if (bytes >= kHugeThreshold) {
-        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        memory = std::aligned_alloc(kHugePage, rounded);
-        if (memory != nullptr) madvise(memory, rounded, MADV_HUGEPAGE);
-    } else {
-        memory = std::malloc(bytes);
+    if (bytes < kHugeThreshold) {
+        void* memory = std::malloc(bytes);
+        if (memory == nullptr) throw std::bad_alloc();
+        return {memory, std::free};
     }
-    if (memory == nullptr) throw std::bad_alloc();
-    return {memory, std::free};
+    std::size_t capacity = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* memory = BlockCache::instance().take(capacity, capacity);
+    if (memory == nullptr) {
+        memory = std::aligned_alloc(kHugePage, capacity);
+        if (memory == nullptr) throw std::bad_alloc();
+        madvise(memory, capacity, MADV_HUGEPAGE);
+    }
+    return {memory, [capacity](void* block) { BlockCache::instance().give(block, capacity); }};
 }
+
+// The innermost open offer of the calling thread.
+thread_local BufferOffer* gOffer = nullptr;
 
 bool isNumericClass(vxClassID classId) {
     return classId >= vxDOUBLE_CLASS && classId <= vxUINT64_CLASS;
@@ -132,6 +278,30 @@ void releaseOwner(vxArray_tag* array) noexcept {
 }
 
 }  // namespace
+
+// The one door through which an uninitialised array takes an offered buffer.
+struct OfferAccess {
+    static bool take(HostPrivate& priv) {
+        BufferOffer* offer = gOffer;
+        if (offer == nullptr || offer->taken_ || offer->classId_ != priv.classId ||
+            offer->complexity_ != priv.complexity || offer->count_ != product(priv.dims)) {
+            return false;
+        }
+        priv.buffer = std::shared_ptr<void>(offer->data_, [](void*) {});
+        priv.foreign = true;
+        offer->taken_ = true;
+        return true;
+    }
+};
+
+BufferOffer::BufferOffer(vxClassID classId, vxComplexity complexity, std::size_t count, void* data)
+    : classId_(classId), complexity_(complexity), count_(count), data_(data), previous_(gOffer) {
+    gOffer = this;
+}
+
+BufferOffer::~BufferOffer() {
+    gOffer = previous_;
+}
 
 namespace detail {
 
@@ -291,6 +461,12 @@ std::string lastLegacyIdentifier() {
     const std::lock_guard<std::mutex> lock(gLegacyMutex);
     return gLastLegacyIdentifier;
 }
+void setHostCache(bool enabled) {
+    BlockCache::instance().setEnabled(enabled);
+}
+std::size_t hostCacheBytes() {
+    return BlockCache::instance().held();
+}
 void failAfter(long n) {
     gFaultCountdown = n;
 }
@@ -369,8 +545,10 @@ ArrayHandle do_create_uninitnumeric(std::size_t ndims, const std::size_t* dims, 
                                     vxComplexity complexity) {
     standin::countFaultStep();
     auto priv = standin::newPrivate(classId, complexity, standin::Dims(dims, dims + ndims));
-    priv->buffer = standin::allocateElements(standin::product(priv->dims) *
-                                             standin::elementBytes(classId, complexity));
+    if (!standin::OfferAccess::take(*priv)) {
+        priv->buffer = standin::allocateElements(standin::product(priv->dims) *
+                                                 standin::elementBytes(classId, complexity));
+    }
     return standin::detail::makeHeader(std::move(priv), false);
 }
 
