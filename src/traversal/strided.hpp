@@ -27,9 +27,15 @@ inline void prefetchSlice(const In* in, std::size_t width) {
 
 template <class Ftor, class In, class Out>
 inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
+    if constexpr (LaneFunctor<Ftor, In, Out>) {
 #pragma GCC ivdep
-    for (std::size_t row = 0; row < width; ++row)
-        out[row] = ftor.combine(prev[row], in[row]);
+        for (std::size_t row = 0; row < width; ++row)
+            out[row] = ftor.combineLane(prev[row], in[row]);
+    } else {
+#pragma GCC ivdep
+        for (std::size_t row = 0; row < width; ++row)
+            out[row] = ftor.combine(prev[row], in[row]);
+    }
 }
 
 // Scans a block of `count` adjacent rows through `dimLen` slices lying `sliceDist` apart. A
