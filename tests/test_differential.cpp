@@ -46,11 +46,18 @@ T randomValue(std::mt19937_64& rng, CumOp op) {
         // added through double would take such neighbours for equal.
         using L = std::numeric_limits<T>;
         constexpr T kWide = sizeof(T) == 8 ? T(T(1) << 53) : T(L::max() / 2 + 1);
-        const T special[] = {L::min(),          T(L::min() + 1),  L::max(),
-                             T(L::max() - 1),   T(0),             T(L::max() / 2 + 1),
-                             T(L::max() / 2),   kWide,            T(kWide + 1),
+        const T special[] = {L::min(),
+                             T(L::min() + 1),
+                             L::max(),
+                             T(L::max() - 1),
+                             T(0),
+                             T(L::max() / 2 + 1),
+                             T(L::max() / 2),
+                             kWide,
+                             T(kWide + 1),
                              T(L::min() / 2 - L::is_signed)};
-        const auto pick = std::uniform_int_distribution<std::size_t>(0, 2 * std::size(special))(rng);
+        const auto pick =
+            std::uniform_int_distribution<std::size_t>(0, 2 * std::size(special))(rng);
         return pick < std::size(special) ? special[pick]
                                          : T(L::is_signed ? 2 * small + kind % 2 : small + 4);
     } else if constexpr (reference::IsComplex<T>::value) {

@@ -96,9 +96,7 @@ struct ProdFtorInt {
         }
         return product;
     }
-    static T combineLane(T prev, T x)
-    requires(sizeof(T) <= 2)
-    {
+    static T combineLane(T prev, T x) requires(sizeof(T) <= 2) {
         using Exact = std::conditional_t<std::is_signed_v<T>, int, unsigned>;
         const Exact product = static_cast<Exact>(static_cast<Exact>(prev) * static_cast<Exact>(x));
         const auto narrow = static_cast<T>(product);

@@ -60,14 +60,14 @@ struct SumFtorInt {
         Unsigned overflows;
         Unsigned limit = static_cast<Unsigned>(kMax);
         if constexpr (std::is_signed_v<T>) {
-            overflows = static_cast<Unsigned>((before ^ sum) & (static_cast<Unsigned>(x) ^ sum)) >>
-                        kTopBit;
+            overflows =
+                static_cast<Unsigned>((before ^ sum) & (static_cast<Unsigned>(x) ^ sum)) >> kTopBit;
             limit = static_cast<Unsigned>(limit + (before >> kTopBit));  // MAX + 1 wraps to MIN
         } else {
             // The carry out of the top bit: both top bits set, or one set and the sum's clear.
             const auto addend = static_cast<Unsigned>(x);
-            overflows = static_cast<Unsigned>((before & addend) | ((before | addend) & ~sum)) >>
-                        kTopBit;
+            overflows =
+                static_cast<Unsigned>((before & addend) | ((before | addend) & ~sum)) >> kTopBit;
         }
         const auto mask = static_cast<Unsigned>(Unsigned{0} - overflows);
         return static_cast<T>((sum & static_cast<Unsigned>(~mask)) | (limit & mask));
