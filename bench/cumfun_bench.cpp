@@ -140,8 +140,8 @@ void fillInteger(T* data, std::size_t count, Values values, SplitMix& random) {
         const std::uint64_t bits = random.next();
         if (values == Values::NearOne) {
             data[elem] = (bits & 1) != 0 ? T(1) : T(-1);  // products stay at magnitude one
-        } else if constexpr (sizeof(T) == 1) {
-            data[elem] = static_cast<T>(bits >> 56);  // the whole range
+        } else if constexpr (sizeof(T) <= 2) {
+            data[elem] = static_cast<T>(bits >> (64 - 8 * sizeof(T)));  // the whole range
         } else {
             data[elem] = static_cast<T>(static_cast<int>(bits % 2001) - 1000);
         }
@@ -162,6 +162,8 @@ void fill(vxArray_tag* array, Values values, std::uint64_t seed) {
             return fillReal(static_cast<float*>(array->data), count, values, random);
         case vxINT8_CLASS:
             return fillInteger(static_cast<std::int8_t*>(array->data), count, values, random);
+        case vxINT16_CLASS:
+            return fillInteger(static_cast<std::int16_t*>(array->data), count, values, random);
         case vxINT32_CLASS:
             return fillInteger(static_cast<std::int32_t*>(array->data), count, values, random);
         case vxINT64_CLASS:
@@ -229,6 +231,7 @@ constexpr Element kDouble{"double", vxDOUBLE_CLASS, vxREAL, 8};
 constexpr Element kSingle{"single", vxSINGLE_CLASS, vxREAL, 4};
 constexpr Element kComplexDouble{"complex-double", vxDOUBLE_CLASS, vxCOMPLEX, 16};
 constexpr Element kInt8{"int8", vxINT8_CLASS, vxREAL, 1};
+constexpr Element kInt16{"int16", vxINT16_CLASS, vxREAL, 2};
 constexpr Element kInt32{"int32", vxINT32_CLASS, vxREAL, 4};
 constexpr Element kInt64{"int64", vxINT64_CLASS, vxREAL, 8};
 constexpr Element kLogical{"logical", vxLOGICAL_CLASS, vxREAL, 1};
@@ -636,7 +639,8 @@ void registerStream(const StreamCase& bench, int repetitions) {
 void registerNamed() {
     const Layout layouts[] = {Layout::Contiguous, Layout::LastDim, Layout::Page};
     const std::vector<std::pair<Operation, std::vector<Element>>> operations = {
-        {kCumsum, {kDouble, kSingle, kInt32, kInt64, kLogical}},
+        // int8 and int16 sums are random walks that reach their limits every few steps.
+        {kCumsum, {kDouble, kSingle, kInt32, kInt64, kLogical, kInt8, kInt16}},
         {kCumprod, {kDouble, kSingle, kInt32, kInt64, kComplexDouble}},
         {kCummin, {kDouble, kSingle, kInt32, kInt64}},
         {kCummax, {kDouble, kSingle, kInt32, kInt64, kInt8, kLogical, kComplexDouble}},

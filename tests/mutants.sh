@@ -48,6 +48,10 @@ MUTANTS=(
 'no-fp-settings~~src/traversal/contract.hpp~~task_group_context::fp_settings~~task_group_context::default_traits'
 'grouped-reverse-tail-misplaced~~src/traversal/contiguous.hpp~~scanVectors(false, in + grouped * dimLen,~~scanVectors(false, in + groups * dimLen,'
 'dask-carry-from-wrong-edge~~python/tzcumfun/dask.py~~return np.take(result, -1 if forward else 0, axis)~~return np.take(result, 0 if forward else -1, axis)'
+'lane-sum-limit-ignores-sign~~src/functors/sum.hpp~~static_cast<Unsigned>(limit + (before >> kTopBit));~~limit;'
+'lane-product-keeps-wrapped~~src/functors/prod.hpp~~if (static_cast<Exact>(narrow) == product) return narrow;~~return narrow;'
+'buffered-sweep-block-misplaced~~src/traversal/strided.hpp~~std::copy_n(running, width, out + slice * sliceDist + first);~~std::copy_n(running, width, out + slice * sliceDist);'
+'int-extremes-compared-through-double~~src/functors/minmax.hpp~~return Extreme::beyond(prev, x) ? x : prev; }~~return Extreme::beyond(double(prev), double(x)) ? x : prev; }'
 'later-equal-maximum-wins~~src/functors/minmax.hpp~~return !atOrAbove(prev, x);~~return atOrAbove(x, prev);'
 )
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -41,10 +42,25 @@ T randomValue(std::mt19937_64& rng, CumOp op) {
     if constexpr (std::is_same_v<T, bool>) {
         return kind % 2 == 0;
     } else if constexpr (std::is_integral_v<T>) {
+        // Each limit with its neighbour, the middle of the range, and for 64 bits neighbours at
+        // 2^53, beyond which double no longer tells integers apart: a rule that compared or
+        // added through double would take such neighbours for equal.
         using L = std::numeric_limits<T>;
-        const T special[] = {L::min(), L::max(), T(0), T(L::max() / 2 + 1),
+        constexpr T kWide = sizeof(T) == 8 ? T(T(1) << 53) : T(L::max() / 2 + 1);
+        const T special[] = {L::min(),
+                             T(L::min() + 1),
+                             L::max(),
+                             T(L::max() - 1),
+                             T(0),
+                             T(L::max() / 2 + 1),
+                             T(L::max() / 2),
+                             kWide,
+                             T(kWide + 1),
                              T(L::min() / 2 - L::is_signed)};
-        return kind < 5 ? special[kind] : T(L::is_signed ? 2 * small + kind % 2 : small + 4);
+        const auto pick =
+            std::uniform_int_distribution<std::size_t>(0, 2 * std::size(special))(rng);
+        return pick < std::size(special) ? special[pick]
+                                         : T(L::is_signed ? 2 * small + kind % 2 : small + 4);
     } else if constexpr (reference::IsComplex<T>::value) {
         using R = typename T::value_type;
         if (op == CumOp::Prod)

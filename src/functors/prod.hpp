@@ -72,11 +72,16 @@ struct ProdNaNFtor {
     }
 };
 
-// Saturating integer products: the exact product clamped to the limits of T at every step. The
-// product is formed with the compiler's overflow check (on x86-64 the multiply and its overflow
-// flag), which tells whether the exact product fits in T; when it does not, it lies beyond the
-// limit on the side of its sign, the sign of prev times the sign of x. Both limits and the product
-// are computed and one is selected, so no data steers a branch.
+// Saturating integer products: the exact product clamped to the limits of T at every step, in two
+// forms with the same results. `combine` serves a vector's chain: the multiply with the
+// compiler's overflow check (on x86-64 the multiply and its overflow flag) tells whether the exact
+// product fits in T, and a branch taken only when it does not picks the limit on the side of the
+// product's sign, the sign of prev times the sign of x. The chain is the multiply alone; a running
+// value at a limit stays there while factors beyond one in magnitude follow, so the branch keeps
+// to one side for long stretches. `combineLane` serves rows side by side in vector registers: the
+// exact product in 32 bits, kept when narrowing loses nothing, else the limit by compare and
+// select. SSE2 multiplies 16-bit lanes into 32-bit products; it has no signed 32-by-32 to 64-bit
+// multiply and no 64-bit compare, so the 32- and 64-bit classes keep `combine` in every layout.
 template <std::integral T>
 struct ProdFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
@@ -85,10 +90,20 @@ struct ProdFtorInt {
     static T init(T x) { return x; }
     static T combine(T prev, T x) {
         T product;
-        const bool overflows = __builtin_mul_overflow(prev, x, &product);
-        T limit = kMax;
-        if constexpr (std::is_signed_v<T>) limit = (prev < 0) != (x < 0) ? kMin : kMax;
-        return overflows ? limit : product;
+        if (__builtin_mul_overflow(prev, x, &product)) [[unlikely]] {
+            if constexpr (std::is_signed_v<T>) return (prev < 0) != (x < 0) ? kMin : kMax;
+            return kMax;
+        }
+        return product;
+    }
+    static T combineLane(T prev, T x) requires(sizeof(T) <= 2) {
+        using Exact = std::conditional_t<std::is_signed_v<T>, int, unsigned>;
+        const Exact product = static_cast<Exact>(static_cast<Exact>(prev) * static_cast<Exact>(x));
+        const auto narrow = static_cast<T>(product);
+        if (static_cast<Exact>(narrow) == product) return narrow;
+        // A product that does not fit lies beyond the limit on the side of the factors' sign.
+        if constexpr (std::is_signed_v<T>) return (prev ^ x) < 0 ? kMin : kMax;
+        return kMax;
     }
 };
 

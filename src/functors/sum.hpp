@@ -32,29 +32,45 @@ struct SumNaNFtor {
     }
 };
 
-// Saturating integer sums. The overflow tests are made in T itself: MIN - x for negative x and
-// MAX - x otherwise cannot overflow. Both tests and the wrapped sum are computed and one is
-// selected, so that the sign of x, which is data, never steers a branch in the element loop.
+// Saturating integer sums, exact at every step, in two forms with the same results. `combine`
+// serves a vector's chain of dependent steps: the add sets the overflow flag and a branch, taken
+// only on overflow, picks the limit, so the chain is one add long. The branch mispredicts only
+// where the sum reaches a limit, and a running value at the limit stays there only while more of
+// the same sign follows, so data that saturates often keeps it predicted too. `combineLane`
+// serves independent rows side by side in vector registers, where a branch would split the
+// lanes: the sum wraps, the overflow bit comes from the signs (operands of one sign, sum of the
+// other) and a mask selects the limit, all of it lane-wise operations SSE2 has for every width.
 template <std::integral T>
 struct SumFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
     static constexpr T kMax = std::numeric_limits<T>::max();
     using Unsigned = std::make_unsigned_t<T>;
+    static constexpr int kTopBit = std::numeric_limits<Unsigned>::digits - 1;
 
     static T init(T x) { return x; }
     static T combine(T prev, T x) {
-        // The sum wraps in the unsigned type, where that is defined, and is kept only if it fits.
-        const T wrapped = static_cast<T>(static_cast<Unsigned>(prev) + static_cast<Unsigned>(x));
+        T sum;
+        if (__builtin_add_overflow(prev, x, &sum)) [[unlikely]]
+            return std::is_signed_v<T> && x < 0 ? kMin : kMax;
+        return sum;
+    }
+    static T combineLane(T prev, T x) {
+        const auto before = static_cast<Unsigned>(prev);
+        const auto sum = static_cast<Unsigned>(before + static_cast<Unsigned>(x));
+        Unsigned overflows;
+        Unsigned limit = static_cast<Unsigned>(kMax);
         if constexpr (std::is_signed_v<T>) {
-            // One limit and one test: MIN - x > prev for negative x, MAX - x < prev otherwise.
-            const bool negative = x < 0;
-            const T limit = negative ? kMin : kMax;
-            const T room = T(limit - x);
-            const bool saturates = (negative != (prev > room)) & (prev != room);
-            return saturates ? limit : wrapped;
+            overflows =
+                static_cast<Unsigned>((before ^ sum) & (static_cast<Unsigned>(x) ^ sum)) >> kTopBit;
+            limit = static_cast<Unsigned>(limit + (before >> kTopBit));  // MAX + 1 wraps to MIN
         } else {
-            return T(kMax - x) < prev ? kMax : wrapped;
+            // The carry out of the top bit: both top bits set, or one set and the sum's clear.
+            const auto addend = static_cast<Unsigned>(x);
+            overflows =
+                static_cast<Unsigned>((before & addend) | ((before | addend) & ~sum)) >> kTopBit;
         }
+        const auto mask = static_cast<Unsigned>(Unsigned{0} - overflows);
+        return static_cast<T>((sum & static_cast<Unsigned>(~mask)) | (limit & mask));
     }
 };
 

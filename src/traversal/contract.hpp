@@ -28,6 +28,13 @@ concept CumFunctor = std::is_empty_v<Ftor> && std::is_trivially_copyable_v<Ftor>
     { ftor.combine(prev, x) } -> std::same_as<Out>;
 };
 
+// A functor may also give its `combine` rule as `combineLane`: the same results, written without
+// branches, for independent rows that run side by side in vector registers.
+template <class Ftor, class In, class Out>
+concept LaneFunctor = requires(const Ftor ftor, const In x, const Out prev) {
+    { ftor.combineLane(prev, x) } -> std::same_as<Out>;
+};
+
 // When a traversal leaves the calling thread (`threshold`, in the unit its layout names) and the
 // smallest range oneTBB may split further (`grain`).
 struct TuningPair {

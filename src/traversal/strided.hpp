@@ -1,6 +1,8 @@
 // Scans along the last dimension: rows of a column-major matrix, swept one slice at a time.
 #pragma once
 
+#include <algorithm>
+
 #include "traversal/contract.hpp"
 
 namespace tzcumfun {
@@ -27,9 +29,56 @@ inline void prefetchSlice(const In* in, std::size_t width) {
 
 template <class Ftor, class In, class Out>
 inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
+    if constexpr (LaneFunctor<Ftor, In, Out>) {
 #pragma GCC ivdep
-    for (std::size_t row = 0; row < width; ++row)
-        out[row] = ftor.combine(prev[row], in[row]);
+        for (std::size_t row = 0; row < width; ++row)
+            out[row] = ftor.combineLane(prev[row], in[row]);
+    } else {
+#pragma GCC ivdep
+        for (std::size_t row = 0; row < width; ++row)
+            out[row] = ftor.combine(prev[row], in[row]);
+    }
+}
+
+// Outputs from this size on do not stay in cache from one slice to the next when the blocks are
+// narrow, so the large sweep keeps its running values in L1 rather than reading them back from
+// the output.
+inline constexpr std::size_t kBufferedFromBytes = std::size_t{32} << 20;
+// The running values of one pass: a slice's piece of a block of rows, kept in L1.
+inline constexpr std::size_t kRunningBytes = 2048;
+// How many slices ahead the input is asked for: a block's piece of one slice is a few cache lines
+// and the slices lie far apart, so one slice of lead would not cover the memory latency.
+inline constexpr std::size_t kPrefetchSlices = 16;
+
+// The large sweep over `count` adjacent rows. The rows pass in groups whose running values fit a
+// buffer in L1: each slice's piece is combined into the buffer, which is then copied to the
+// output, and the input is asked for many slices ahead. Every output element is the one the
+// slice-by-slice sweep writes, in place too, since a slice's input is read before its output is
+// written.
+template <class Ftor, class In, class Out>
+requires CumFunctor<Ftor, In, Out>
+void scanBufferedRows(bool forward, const In* in, Out* out, std::size_t count, std::size_t dimLen,
+                      std::size_t sliceDist, Ftor ftor) {
+    constexpr std::size_t kRows = std::max<std::size_t>(1, kRunningBytes / sizeof(Out));
+    alignas(16) Out running[kRows];
+    for (std::size_t first = 0; first < count; first += kRows) {
+        const std::size_t width = std::min(kRows, count - first);
+        for (std::size_t step = 0; step < dimLen; ++step) {
+            const std::size_t slice = forward ? step : dimLen - 1 - step;
+            if (step + kPrefetchSlices < dimLen) {
+                const std::size_t ahead =
+                    forward ? slice + kPrefetchSlices : slice - kPrefetchSlices;
+                prefetchSlice(in + ahead * sliceDist + first, width);
+            }
+            const In* sliceIn = in + slice * sliceDist + first;
+            if (step == 0) {
+                initSlice(sliceIn, running, width, ftor);
+            } else {
+                combineSlice(running, sliceIn, running, width, ftor);
+            }
+            std::copy_n(running, width, out + slice * sliceDist + first);
+        }
+    }
 }
 
 // Scans a block of `count` adjacent rows through `dimLen` slices lying `sliceDist` apart. A
@@ -56,6 +105,18 @@ void scanCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t count
     }
 }
 
+// A block of the last-dimension layout, swept in the form the size of the whole array calls for.
+template <class Ftor, class In, class Out>
+requires CumFunctor<Ftor, In, Out>
+void scanRowBlock(bool forward, const In* in, Out* out, std::size_t count, std::size_t dimLen,
+                  std::size_t nvec, Ftor ftor) {
+    if (nvec * dimLen * sizeof(Out) >= kBufferedFromBytes) {
+        scanBufferedRows(forward, in, out, count, dimLen, nvec, ftor);
+        return;
+    }
+    scanCumStrideMatrix(forward, in, out, count, dimLen, nvec, ftor);
+}
+
 // Body of the parallel loop: a range of row indices; `nvec` rows is also the slice distance.
 template <class Ftor, class In, class Out>
 requires CumFunctor<Ftor, In, Out>
@@ -66,8 +127,8 @@ class mapCumStrideMatrix {
         : forward_(forward), in_(in), out_(out), dimLen_(dimLen), nvec_(nvec), ftor_(ftor) {}
 
     void operator()(const tbb::blocked_range<std::size_t>& rows) const {
-        scanCumStrideMatrix(forward_, in_ + rows.begin(), out_ + rows.begin(), rows.size(), dimLen_,
-                            nvec_, ftor_);
+        scanRowBlock(forward_, in_ + rows.begin(), out_ + rows.begin(), rows.size(), dimLen_, nvec_,
+                     ftor_);
     }
 
   private:
@@ -85,7 +146,7 @@ requires CumFunctor<Ftor, In, Out>
 void runCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t nvec,
                         const TuningPair& tuning, Ftor ftor) {
     if (nvec < tuning.threshold) {
-        scanCumStrideMatrix(forward, in, out, nvec, dimLen, nvec, ftor);
+        scanRowBlock(forward, in, out, nvec, dimLen, nvec, ftor);
         return;
     }
     runParallel(nvec, tuning.grain,
