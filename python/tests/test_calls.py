@@ -10,8 +10,7 @@ import pytest
 import scipy.sparse as sp
 
 import tzcumfun as tz
-from tzcumfun import _testing as hooks
-from tzcumfun import KorvexError, KorvexTypeError, string
+from tzcumfun import KorvexError, KorvexTypeError, string, _testing as hooks
 
 FUNCS = {"cumsum": tz.cumsum, "cumprod": tz.cumprod, "cummin": tz.cummin, "cummax": tz.cummax}
 UFUNCS = {"cumsum": np.add, "cumprod": np.multiply, "cummin": np.minimum, "cummax": np.maximum}

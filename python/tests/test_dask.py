@@ -2,14 +2,13 @@
 
 import re
 
+import dask.array as da
+import distributed
 import numpy as np
 import pytest
 
-da = pytest.importorskip("dask.array")
-distributed = pytest.importorskip("distributed")
-
-import tzcumfun as tz  # noqa: E402
-import tzcumfun.dask as tzd  # noqa: E402
+import tzcumfun as tz
+import tzcumfun.dask as tzd
 
 NAMES = ("cumsum", "cumprod", "cummin", "cummax")
 

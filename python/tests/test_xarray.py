@@ -2,12 +2,10 @@
 
 import numpy as np
 import pytest
+import xarray as xr
 
-xr = pytest.importorskip("xarray")
-pytest.importorskip("dask.array")
-
-import tzcumfun as tz  # noqa: E402
-import tzcumfun.xarray as tzx  # noqa: E402
+import tzcumfun as tz
+import tzcumfun.xarray as tzx
 
 
 def sample():
