@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/array_header.hpp"
@@ -346,11 +347,13 @@ class GilRelease {
 // keywords axis, reverse and nan, or any call through tzcumfun.dask) also keeps NumPy's rules:
 // an axis must lie within -ndim..ndim-1, and the result's dtype follows the input's dtype alone.
 
-// The keywords of a call in NumPy's terms; each is null when not given or None.
+// The keywords of a call in NumPy's terms; each is null when not given or None. `out` goes with
+// either call form, so it alone does not make a call one in NumPy's terms.
 struct NumpyTerms {
     PyObject* axis = nullptr;
     PyObject* reverse = nullptr;
     PyObject* nan = nullptr;
+    PyObject* out = nullptr;
 
     bool given() const { return axis != nullptr || reverse != nullptr || nan != nullptr; }
 };
@@ -475,6 +478,7 @@ struct Resolved {
     bool forward = true;
     std::uint8_t nanFlag = 0;
     int resultType = NPY_NOTYPE;  // NumPy's type of the result before the host's rules apply
+    PyObject* source = nullptr;   // the caller's first argument, as given
 
     // Built in place and never moved: `prhs` and the shape point into what its arguments own.
     Resolved() = default;
@@ -554,8 +558,7 @@ std::span<const std::size_t> callerDims(const Argument& data,
 }
 
 // Settles the call's working dimension, direction, NaN flag and result dtype, and what the
-// gateway receives, from `call.args` and the keywords. An `out` array would be checked against
-// `resultType` and the caller's shape right after this, before any scan.
+// gateway receives, from `call.args` and the keywords.
 void settle(Resolved& call, const NumpyTerms& terms) {
     const std::size_t nargs = call.args.size();
     call.prhs.clear();
@@ -645,6 +648,7 @@ void start(Resolved& call, int op, int nargout, std::size_t nargs, const NumpyTe
 bool resolve(Resolved& call, int op, int nargout, std::span<PyObject* const> args,
              const NumpyTerms& terms, bool defer) {
     start(call, op, nargout, args.size(), terms);
+    call.source = args.empty() ? nullptr : args[0];
     for (PyObject* value : args) {
         std::optional<Argument> arg = hostArgument(value, defer);
         if (!arg) return false;
@@ -654,7 +658,103 @@ bool resolve(Resolved& call, int op, int nargout, std::span<PyObject* const> arg
     return true;
 }
 
-py::object run(Resolved& call) {
+// ---- Results written into the caller's array -------------------------------------------------
+//
+// With `out`, the host is offered out's buffer for the result array it is about to make, so the
+// scan writes there and nothing is allocated or copied. The offer is made only when out's element
+// order is the order the host lays the result out in (the input's); otherwise, and where the host
+// returns without making a fresh result (a singleton dimension, an empty array), the finished
+// result is copied into out.
+
+// The bytes an ndarray's elements reach, as [first, last).
+std::pair<const char*, const char*> extentOf(PyArrayObject* array) {
+    const char* first = PyArray_BYTES(array);
+    const char* last = first;
+    for (int axis = 0; axis < PyArray_NDIM(array); ++axis) {
+        const npy_intp length = PyArray_DIM(array, axis);
+        if (length == 0) return {first, first};
+        const npy_intp reach = (length - 1) * PyArray_STRIDE(array, axis);
+        (reach < 0 ? first : last) += reach;
+    }
+    return {first, last + PyArray_ITEMSIZE(array)};
+}
+
+std::string shapeText(std::span<const npy_intp> shape) {
+    std::string text = "(";
+    for (std::size_t axis = 0; axis < shape.size(); ++axis)
+        text += (axis == 0 ? "" : ", ") + std::to_string(shape[axis]);
+    return text + (shape.size() == 1 ? ",)" : ")");
+}
+
+std::string dtypeText(PyArray_Descr* descr) {
+    return py::str(reinterpret_cast<PyObject*>(descr)).cast<std::string>();
+}
+
+// Whether the call may write into `out`, refusing it with the reason before anything runs; true
+// when the scan can write into out's buffer itself. `out` may be the input: the scan then runs
+// in place.
+bool checkOut(const Resolved& call, PyObject* out) {
+    const std::string name = std::string(kNames[static_cast<int>(call.op)]) + "(): out ";
+    if (!PyArray_Check(out) || isMasked(out)) {
+        throw py::type_error(name + "must be a NumPy ndarray, not " + Py_TYPE(out)->tp_name);
+    }
+    const Argument& data = call.args[0];
+    if (!data.known || standin::isSparse(data.array)) {
+        throw py::type_error(name +
+                             "takes dense results only, and sparse input gives a sparse "
+                             "one");
+    }
+    auto* target = reinterpret_cast<PyArrayObject*>(out);
+    py::object expected = py::reinterpret_steal<py::object>(
+        reinterpret_cast<PyObject*>(PyArray_DescrFromType(call.resultType)));
+    auto* descr = reinterpret_cast<PyArray_Descr*>(expected.ptr());
+    if (!PyArray_EquivTypenums(PyArray_TYPE(target), call.resultType)) {
+        throw py::type_error(name + "has dtype " + dtypeText(PyArray_DESCR(target)) +
+                             ", and the result's is " + dtypeText(descr));
+    }
+    const std::span<const npy_intp> shape{PyArray_DIMS(target),
+                                          static_cast<std::size_t>(PyArray_NDIM(target))};
+    if (!std::equal(shape.begin(), shape.end(), data.shape.begin(), data.shape.end())) {
+        throw py::value_error(name + "has shape " + shapeText(shape) + ", and the result's is " +
+                              shapeText(data.shape));
+    }
+    const int flags = PyArray_FLAGS(target);
+    if ((flags & NPY_ARRAY_WRITEABLE) == 0) throw py::value_error(name + "is read-only");
+    if ((flags & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS)) == 0) {
+        throw py::value_error(name + "must be C- or Fortran-contiguous");
+    }
+    if ((flags & NPY_ARRAY_ALIGNED) == 0 || !PyArray_ISNOTSWAPPED(target)) {
+        throw py::value_error(name + "must be aligned and in native byte order");
+    }
+    if (call.source != nullptr && PyArray_Check(call.source)) {
+        auto* input = reinterpret_cast<PyArrayObject*>(call.source);
+        const auto [first, last] = extentOf(input);
+        const auto [outFirst, outLast] = extentOf(target);
+        // The shapes already agree, so the same start, dtype and strides make the same elements.
+        const bool same =
+            PyArray_BYTES(input) == PyArray_BYTES(target) &&
+            PyArray_EquivTypes(PyArray_DESCR(input), PyArray_DESCR(target)) &&
+            PyArray_NDIM(input) == PyArray_NDIM(target) &&
+            std::equal(PyArray_STRIDES(target), PyArray_STRIDES(target) + PyArray_NDIM(target),
+                       PyArray_STRIDES(input));
+        if (!same && first < outLast && outFirst < last) {
+            throw py::value_error(name + "shares memory with the input without being it");
+        }
+    }
+    return (flags & (data.reversed ? NPY_ARRAY_C_CONTIGUOUS : NPY_ARRAY_F_CONTIGUOUS)) != 0;
+}
+
+py::object run(Resolved& call, PyObject* out = nullptr) {
+    const bool intoOut = out != nullptr && call.checked;
+    const bool direct = intoOut && checkOut(call, out);
+    auto* target = reinterpret_cast<PyArrayObject*>(out);
+    std::optional<standin::BufferOffer> offer;
+    if (direct && PyArray_SIZE(target) != 0) {
+        const PyArray_Descr* descr = PyArray_DESCR(target);
+        offer.emplace(*classOfKind(descr->kind, descr->elsize),
+                      PyArray_ISCOMPLEX(target) ? vxCOMPLEX : vxREAL,
+                      static_cast<std::size_t>(PyArray_SIZE(target)), PyArray_DATA(target));
+    }
     matrix::ArrayHandle result;
     try {
         const GilRelease unlocked(!call.prhs.empty() &&
@@ -664,20 +764,43 @@ py::object run(Resolved& call) {
     } catch (const foundation::core::except::IMsgIDException& error) {
         raiseKorvexError(error);
     }
+    if (out != nullptr && !intoOut)
+        throw py::value_error("the host accepted a call it must refuse");
     if (call.nargout == 0 || !result) return py::none();
     // In the host's terms a complex result whose imaginary parts are all zero comes back real.
     const int hostType =
         typeOfClass(standin::classOf(result.get()), standin::isComplex(result.get()));
-    const int type = call.numpyTerms ? call.resultType : hostType;
-    if (standin::isSparse(result.get())) return sparseResult(result.get(), type);
-    return denseResult(std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(), type);
+    const int type = call.numpyTerms || intoOut ? call.resultType : hostType;
+    if (!intoOut) {
+        if (standin::isSparse(result.get())) return sparseResult(result.get(), type);
+        return denseResult(std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(),
+                           type);
+    }
+    // A complex result the host made real after the scan leaves out's buffer as the scan wrote it.
+    const bool written =
+        offer && offer->taken() &&
+        (result->data == PyArray_DATA(target) || !standin::isComplex(result.get()));
+    if (!written && result->data != PyArray_DATA(target) && PyArray_SIZE(target) != 0) {
+        if (direct && hostType == type) {
+            std::memcpy(PyArray_DATA(target), result->data,
+                        static_cast<std::size_t>(PyArray_NBYTES(target)));
+        } else {
+            const py::object made = denseResult(
+                std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(), type);
+            if (PyArray_CopyInto(target, reinterpret_cast<PyArrayObject*>(made.ptr())) < 0) {
+                throw py::error_already_set();
+            }
+        }
+    }
+    return py::reinterpret_borrow<py::object>(out);
 }
 
-NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan) {
+NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan,
+                   const py::object& out = py::none()) {
     const auto given = [](const py::object& value) {
         return value.is_none() ? nullptr : value.ptr();
     };
-    return {given(axis), given(reverse), given(nan)};
+    return {given(axis), given(reverse), given(nan), given(out)};
 }
 
 std::vector<PyObject*> pointersOf(const py::sequence& args) {
@@ -690,11 +813,12 @@ std::vector<PyObject*> pointersOf(const py::sequence& args) {
 
 // The package's Python path: every argument already one the resolver converts.
 py::object runCall(int op, int nargout, const py::sequence& args, const py::object& axis,
-                   const py::object& reverse, const py::object& nan) {
+                   const py::object& reverse, const py::object& nan, const py::object& out) {
     const std::vector<PyObject*> values = pointersOf(args);
+    const NumpyTerms terms = termsOf(axis, reverse, nan, out);
     Resolved call;
-    (void)resolve(call, op, nargout, values, termsOf(axis, reverse, nan), false);
-    return run(call);
+    (void)resolve(call, op, nargout, values, terms, false);
+    return run(call, terms.out);
 }
 
 // tzcumfun.dask's question: the scan a call on an array of `shape` makes, with `prototype` (an
@@ -748,6 +872,7 @@ struct KeywordNames {
     PyObject* axis = PyUnicode_InternFromString("axis");
     PyObject* reverse = PyUnicode_InternFromString("reverse");
     PyObject* nan = PyUnicode_InternFromString("nan");
+    PyObject* out = PyUnicode_InternFromString("out");
 };
 
 const KeywordNames& keywordNames() {
@@ -771,6 +896,8 @@ bool keywordsOf(PyObject* const* values, PyObject* names, NumpyTerms& terms) {
             terms.reverse = value;
         } else if (isKeyword(name, known.nan)) {
             terms.nan = value;
+        } else if (isKeyword(name, known.out)) {
+            terms.out = value;
         } else {
             return false;
         }
@@ -784,7 +911,7 @@ py::object fastCall(int op, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     if (nargs < 1 || (kwnames != nullptr && !keywordsOf(args + nargs, kwnames, terms))) return {};
     Resolved call;
     if (!resolve(call, op, 1, {args, static_cast<std::size_t>(nargs)}, terms, true)) return {};
-    return run(call);
+    return run(call, terms.out);
 }
 
 template <int Op>
@@ -845,11 +972,11 @@ PYBIND11_MODULE(_tzcumfun, module) {
                "A host compressed-column sparse array of double or logical data.");
     module.def("run", &runCall, py::arg("op"), py::arg("nargout"), py::arg("args"),
                py::arg("axis") = py::none(), py::arg("reverse") = py::none(),
-               py::arg("nan") = py::none(),
+               py::arg("nan") = py::none(), py::arg("out") = py::none(),
                "Resolves and runs gateway `op` (0 cumsum, 1 cumprod, 2 cummin, 3 cummax) on "
                "`args` (ndarrays, NumPy scalars, str, bool, int, float or HostArray), without the "
-               "GIL when the data is large. Returns an array, a tuple of sparse parts, or None "
-               "when nargout is 0.");
+               "GIL when the data is large, into `out` when given. Returns an array (`out` "
+               "itself when given), a tuple of sparse parts, or None when nargout is 0.");
     module.def("resolve", &resolveLazy, py::arg("op"), py::arg("prototype"), py::arg("shape"),
                py::arg("args"), py::arg("axis") = py::none(), py::arg("reverse") = py::none(),
                py::arg("nan") = py::none(),

@@ -115,6 +115,17 @@ AxisError = getattr(np, "exceptions", np).AxisError
         (lambda: tz.cumsum(np.ma.array(V, mask=[0, 1, 0])), TypeError, 'A.filled(np.nan) with nan="omit"'),
         (lambda: tz.cumsum(M, nan="omitnan"), ValueError, "omitnan"),
         (lambda: tz.call("cumfoo", 1, M), ValueError, "cumfoo"),
+        # out= is refused before anything runs; a host error stays the host's.
+        (lambda: tz.cumsum(M, "bogus", out=M.copy()), KorvexError, "Korvex:cumsum:wrongFlag"),
+        (lambda: tz.cumsum(M, out=np.ones((2, 3))), ValueError, "(2, 3), and the result's is (3, 2)"),
+        (lambda: tz.cumsum(M > 0, out=M > 0), TypeError, "dtype bool, and the result's is float64"),
+        (lambda: tz.cumsum(M, out=np.ones((3, 2), ">f8")), ValueError, "native byte order"),
+        (lambda: tz.cumsum(M, 1, out=np.ones((3, 4))[:, ::2]), ValueError, "contiguous"),
+        (lambda: tz.cumsum(M, out=np.broadcast_to(1.0, (3, 2))), ValueError, "read-only"),
+        (lambda: tz.cumsum(M[:2, :2], out=M[:2, :2].T), ValueError, "shares memory"),
+        (lambda: tz.cumsum(sp.csc_matrix(M), out=M.copy()), TypeError, "sparse"),
+        (lambda: tz.cumsum(V, out=[0.0] * 3), TypeError, "ndarray, not list"),
+        (lambda: tz.call("cumsum", 1, M, out=M.copy()), TypeError, "'out'"),
     ],
 )
 def test_errors(call, error, text):

@@ -172,8 +172,8 @@ def _wrap_sparse(parts, template):
     return kind((values, row_indices, col_starts), shape=(rows, cols))
 
 
-def _run(op: int, nargout: int, args: tuple, axis=None, reverse=None, nan=None):
-    result = _ext.run(op, nargout, [_prepared(value) for value in args], axis, reverse, nan)
+def _run(op: int, nargout: int, args: tuple, axis=None, reverse=None, nan=None, out=None):
+    result = _ext.run(op, nargout, [_prepared(value) for value in args], axis, reverse, nan, out)
     if isinstance(result, tuple):
         template = args[0] if args and _sparse_module(args[0]) is not None else None
         return _wrap_sparse(result, template)
@@ -195,11 +195,11 @@ def _resolve(name: str, shape: tuple, prototype, args: tuple, axis, reverse, nan
     return _ext.resolve(_operation(name), _prepared(prototype), shape, prepared, axis, reverse, nan)
 
 
-def _cumulative(name: str, A, args: tuple, axis, reverse, nan):
-    return _run(_OPERATIONS[name], 1, (A, *args), axis, reverse, nan)
+def _cumulative(name: str, A, args: tuple, axis, reverse, nan, out):
+    return _run(_OPERATIONS[name], 1, (A, *args), axis, reverse, nan, out)
 
 
-def cumsum(A, *args, axis=None, reverse=None, nan=None):
+def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None):
     """Cumulative sum of ``A``, exact to the bit and in the element's own precision.
 
     ``args`` is the host's form: an optional dimension (counted from 1), then option words
@@ -218,41 +218,48 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None):
     input's alone. A C- or Fortran-ordered array is read in place and the result has its order;
     sparse input (SciPy, float64, complex128 or bool) returns the same SciPy kind in CSC form.
     Masked arrays are refused. Errors raise :class:`KorvexError`.
+
+    ``out``, with either form, is an ndarray of ``A``'s shape and of the dtype the result takes
+    with keywords (a complex input's result stays complex), C- or Fortran-contiguous, aligned,
+    native and writable; the scan writes into it and the call returns it. Given in ``A``'s element
+    order (C for C-ordered input, Fortran otherwise) it is written directly, with no temporary;
+    ``out=A`` scans in place. An ``out`` that cannot take the result, or that overlaps ``A``
+    without being it, is refused before anything is written, as is ``out`` with sparse input.
     """
-    return _cumulative("cumsum", A, args, axis, reverse, nan)
+    return _cumulative("cumsum", A, args, axis, reverse, nan, out)
 
 
-def cumprod(A, *args, axis=None, reverse=None, nan=None):
+def cumprod(A, *args, axis=None, reverse=None, nan=None, out=None):
     """Cumulative product of ``A``; arguments, keywords and results as in :func:`cumsum`.
 
     Integers saturate at their class's limits at every step; an omitted NaN counts as 1.
     """
-    return _cumulative("cumprod", A, args, axis, reverse, nan)
+    return _cumulative("cumprod", A, args, axis, reverse, nan, out)
 
 
-def cummin(A, *args, axis=None, reverse=None, nan=None):
+def cummin(A, *args, axis=None, reverse=None, nan=None, out=None):
     """Cumulative minimum of ``A``; arguments and keywords as in :func:`cumsum`.
 
     NaN is omitted by default (``nan="include"`` lets it propagate); logical data stays logical.
     Complex values are ordered by magnitude, then by phase angle.
     """
-    return _cumulative("cummin", A, args, axis, reverse, nan)
+    return _cumulative("cummin", A, args, axis, reverse, nan, out)
 
 
-def cummax(A, *args, axis=None, reverse=None, nan=None):
+def cummax(A, *args, axis=None, reverse=None, nan=None, out=None):
     """Cumulative maximum of ``A``; arguments and keywords as in :func:`cumsum`.
 
     NaN is omitted by default (``nan="include"`` lets it propagate); logical data stays logical.
     Complex values are ordered by magnitude, then by phase angle.
     """
-    return _cumulative("cummax", A, args, axis, reverse, nan)
+    return _cumulative("cummax", A, args, axis, reverse, nan, out)
 
 
 def _entry_point(function):
     # The extension resolves and runs calls itself, with no Python code on the way to the gateway,
     # and passes on to `function` those with arguments only Python converts.
     name = function.__name__
-    doc = f"{name}(A, *args, axis=None, reverse=None, nan=None)\n--\n\n{inspect.getdoc(function)}"
+    doc = f"{name}(A, *args, axis=None, reverse=None, nan=None, out=None)\n--\n\n{inspect.getdoc(function)}"
     return _ext.entry_point(_OPERATIONS[name], function, doc)
 
 

@@ -37,6 +37,7 @@ class _Cumulative(Protocol):
         axis: int | None = ...,
         reverse: bool | None = ...,
         nan: _NaN | None = ...,
+        out: np.ndarray | None = ...,
     ) -> np.ndarray: ...
     @overload
     def __call__(
@@ -46,6 +47,7 @@ class _Cumulative(Protocol):
         axis: int | None = ...,
         reverse: bool | None = ...,
         nan: _NaN | None = ...,
+        out: np.ndarray | None = ...,
     ) -> Any: ...
 
 cumsum: _Cumulative
