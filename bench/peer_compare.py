@@ -11,7 +11,8 @@ made once before timing. PyTorch works on the NumPy data through torch.from_nump
 the CPU; pandas has no out= and scans 2-D data and vectors only; the numba loop is what a careful
 user writes: parallel over independent vectors, sequential along each, so its bits are ours too.
 An entrant that cannot take a case (or a keyword it lacks, such as out= on a tzcumfun without it)
-is recorded as missing. Data is C-ordered; axes are NumPy's.
+is recorded as missing. Data is C-ordered; axes are NumPy's; tzcumfun's out= is C-ordered too,
+the order its result takes.
 """
 
 import argparse
@@ -171,6 +172,9 @@ def prepared(name, mode, data, op):
 
 
 def timed(function, data, out, loops):
+    # The previous entrant's worker threads spin for a while after its call (OpenMP's do for
+    # milliseconds); on a small machine they would take cores from this one, so let them sleep.
+    time.sleep(0.03)
     start = time.perf_counter()
     for _ in range(loops):
         function(data, out)
