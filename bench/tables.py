@@ -3,9 +3,11 @@
     /usr/bin/python3 bench/tables.py build/bench
 
 Prints the gateway cases of cumfun_bench.json against the streaming loops over the same bytes
-(the fresh-array loop, which every call's fresh result also pays for, and the reused-array loop,
-the stable memory ceiling), the one-vector scans against the dependent chain of their operation,
-and each case of numpy_compare.json. A file that is missing is left out.
+(with the host cache off, against the fresh-array loop, which every fresh result also pays for;
+with it on, against the reused-array loop, the stable memory ceiling), the one-vector scans
+against the dependent chain of their operation,
+each case of numpy_compare.json and each of peer_compare.json. A file that is missing is left
+out.
 """
 
 import argparse
@@ -24,27 +26,50 @@ def fraction(found, name, reference):
 
 
 def gateway_table(found):
-    cases = sorted({name.rsplit("/", 1)[0] for name in found
-                    if name.count("/") == 3 and name.split("/")[0].startswith("cum")},
-                   key=lambda case: list(found).index(f"{case}/cache") if f"{case}/cache" in found
-                   else len(found))
-    lines = ["| case | GB/s in cache | of reused | GB/s at 256 MiB | of fresh | of reused "
-             "| of its chain (cache / 256 MiB) |",
+    """Each gateway case at 256 MiB, fresh results (host cache off) against the fresh-array loop
+    and repeated calls (cache on) against the reused-array loop; one vector against its chain."""
+    cases = []
+    for name in found:
+        parts = name.split("/")
+        if len(parts) == 5 and parts[0].startswith("cum") and parts[:3] not in cases:
+            cases.append(parts[:3])
+    lines = ["| case | GB/s in cache | cache off: GB/s at 256 MiB | of fresh | cache on: GB/s at "
+             "256 MiB | of reused | of its chain (off / on) |",
              "|---|---|---|---|---|---|---|"]
-    for case in cases:
-        row = [f"`{case}`"]
-        for size in SIZES:
-            name = f"{case}/{size}"
-            row.append(f"{found[name][1] * 1e-9:.2f}" if name in found else "-")
-            if size == "memory":
-                row.append(fraction(found, name, f"stream/allcores/fresh/{size}"))
-            row.append(fraction(found, name, f"stream/allcores/reused/{size}"))
+    for op, element, layout in cases:
+        case = f"{op}/{element}/{layout}"
+        off, on = f"{case}/memory/hostcache-off", f"{case}/memory/hostcache-on"
+        gbs = [f"{found[name][1] * 1e-9:.2f}" if name in found else "-"
+               for name in (f"{case}/cache/hostcache-on", off, on)]
         chains = "-"
-        if "/vector" in case:
-            op = case.split("/")[0]
-            chains = " / ".join(fraction(found, f"{case}/{size}", f"chain/{op}/double/{size}")
-                                for size in SIZES)
-        lines.append("| " + " | ".join(row + [chains]) + " |")
+        if layout == "vector":
+            chains = " / ".join(fraction(found, name, f"chain/{op}/{element}/memory")
+                                for name in (off, on))
+        lines.append(f"| `{case}` | {gbs[0]} | {gbs[1]} | "
+                     f"{fraction(found, off, 'stream/allcores/fresh/memory')} | {gbs[2]} | "
+                     f"{fraction(found, on, 'stream/allcores/reused/memory')} | {chains} |")
+    return "\n".join(lines)
+
+
+def peer_table(results):
+    def shown(seconds, loops):
+        if seconds is None:
+            return "-"
+        return f"{seconds * 1e6:.2f} µs" if loops > 1 else f"{seconds * 1e3:.2f} ms"
+
+    lines = [f"{results['cpus']} CPUs, load {results['load_before'][0]:.2f} before and "
+             f"{results['load_after'][0]:.2f} after, medians of {results['repeat']} interleaved "
+             f"rounds; versions {results['versions']}.", "",
+             "| case | tzcumfun plain | fastest plain peer (ours ahead by) | tzcumfun `out=` "
+             "| fastest peer with `out=` (ours ahead by) |", "|---|---|---|---|---|"]
+    for case in results["cases"]:
+        loops, seconds, row = case["loops"], case["seconds"], [case["case"]]
+        for mode in ("plain", "out"):
+            peer, ahead = case[f"fastest_{mode}_peer"], case[f"ahead_of_fastest_{mode}_peer"]
+            row.append(shown(seconds[f"tzcumfun/{mode}"], loops))
+            row.append(f"{peer} {shown(seconds.get(f'{peer}/{mode}'), loops)} ({ahead:.2f}x)"
+                       if peer and ahead else "-")
+        lines.append("| " + " | ".join(row) + " |")
     return "\n".join(lines)
 
 
@@ -70,6 +95,9 @@ def main():
     if (folder / "numpy_compare.json").exists():
         with open(folder / "numpy_compare.json", encoding="utf-8") as source:
             sections.append(numpy_table(json.load(source)))
+    if (folder / "peer_compare.json").exists():
+        with open(folder / "peer_compare.json", encoding="utf-8") as source:
+            sections.append(peer_table(json.load(source)))
     print("\n\n".join(sections))
 
 
