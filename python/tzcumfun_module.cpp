@@ -730,13 +730,14 @@ bool checkOut(const Resolved& call, PyObject* out) {
         auto* input = reinterpret_cast<PyArrayObject*>(call.source);
         const auto [first, last] = extentOf(input);
         const auto [outFirst, outLast] = extentOf(target);
-        // The shapes already agree, so the same start, dtype and strides make the same elements.
-        const bool same =
-            PyArray_BYTES(input) == PyArray_BYTES(target) &&
-            PyArray_EquivTypes(PyArray_DESCR(input), PyArray_DESCR(target)) &&
-            PyArray_NDIM(input) == PyArray_NDIM(target) &&
-            std::equal(PyArray_STRIDES(target), PyArray_STRIDES(target) + PyArray_NDIM(target),
-                       PyArray_STRIDES(input));
+        // The shapes already agree, so the same start, dtype and strides make the same elements;
+        // the stride of an axis of length 1 is never used.
+        bool same = PyArray_BYTES(input) == PyArray_BYTES(target) &&
+                    PyArray_EquivTypes(PyArray_DESCR(input), PyArray_DESCR(target)) &&
+                    PyArray_NDIM(input) == PyArray_NDIM(target);
+        for (int axis = 0; same && axis < PyArray_NDIM(target); ++axis) {
+            same = shape[axis] < 2 || PyArray_STRIDE(input, axis) == PyArray_STRIDE(target, axis);
+        }
         if (!same && first < outLast && outFirst < last) {
             throw py::value_error(name + "shares memory with the input without being it");
         }
