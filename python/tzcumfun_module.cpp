@@ -376,9 +376,10 @@ Argument madeArgument(matrix::ArrayHandle made, bool scalarShape) {
     return arg;
 }
 
-// The host array over an ndarray's buffer, or over a native, aligned, Fortran-ordered copy when
-// the buffer cannot be lent; logical bytes other than 0 and 1 are made 0 or 1 in a copy.
-std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
+// The host array over an ndarray's buffer, or over a native, aligned copy when the buffer cannot
+// be lent, Fortran-ordered unless `cOrder`; logical bytes other than 0 and 1 are made 0 or 1 in a
+// copy.
+std::optional<Argument> ndarrayArgument(PyObject* value, bool defer, bool cOrder = false) {
     if (isMasked(value)) throw py::type_error(kMaskedRefusal);
     auto* array = reinterpret_cast<PyArrayObject*>(value);
     const PyArray_Descr* descr = PyArray_DESCR(array);
@@ -403,10 +404,11 @@ std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
     ++inputCopies();
     PyArray_Descr* native = PyArray_DescrNewByteorder(PyArray_DESCR(array), NPY_NATIVE);
     if (native == nullptr) throw py::error_already_set();
-    auto copy = py::reinterpret_steal<py::object>(PyArray_FromAny(
-        value, native, 0, 0,
-        NPY_ARRAY_F_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_ENSUREARRAY,
-        nullptr));
+    auto copy = py::reinterpret_steal<py::object>(
+        PyArray_FromAny(value, native, 0, 0,
+                        (cOrder ? NPY_ARRAY_C_CONTIGUOUS : NPY_ARRAY_F_CONTIGUOUS) |
+                            NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_ENSUREARRAY,
+                        nullptr));
     if (!copy) throw py::error_already_set();
     auto* owned = reinterpret_cast<PyArrayObject*>(copy.ptr());
     if (logical) {
@@ -423,9 +425,9 @@ std::optional<Argument> ndarrayArgument(PyObject* value, bool defer) {
 
 // The host array one Python argument stands for. With `defer`, nothing for an argument that only
 // the package's Python code converts (text arrays, SciPy sparse data, sequences); without it,
-// such an argument is refused.
-std::optional<Argument> hostArgument(PyObject* value, bool defer) {
-    if (PyArray_Check(value)) return ndarrayArgument(value, defer);
+// such an argument is refused. An ndarray that must be copied is copied in C order if `cOrder`.
+std::optional<Argument> hostArgument(PyObject* value, bool defer, bool cOrder = false) {
+    if (PyArray_Check(value)) return ndarrayArgument(value, defer, cOrder);
     if (PyUnicode_Check(value)) return madeArgument(standin::makeChar(utf16Of(value)), false);
     if (PyBool_Check(value)) return madeArgument(scalar(vxLOGICAL_CLASS, value == Py_True), true);
     if (PyFloat_Check(value)) {
@@ -649,8 +651,13 @@ bool resolve(Resolved& call, int op, int nargout, std::span<PyObject* const> arg
              const NumpyTerms& terms, bool defer) {
     start(call, op, nargout, args.size(), terms);
     call.source = args.empty() ? nullptr : args[0];
+    // Data that must be copied is copied in the order of a C-ordered out, so that the scan still
+    // writes straight into it.
+    auto* out = reinterpret_cast<PyArrayObject*>(terms.out);
+    const bool cOrder = out != nullptr && PyArray_Check(terms.out) &&
+                        PyArray_IS_C_CONTIGUOUS(out) && !PyArray_IS_F_CONTIGUOUS(out);
     for (PyObject* value : args) {
-        std::optional<Argument> arg = hostArgument(value, defer);
+        std::optional<Argument> arg = hostArgument(value, defer, cOrder);
         if (!arg) return false;
         call.args.push_back(std::move(*arg));
     }
@@ -745,23 +752,41 @@ bool checkOut(const Resolved& call, PyObject* out) {
     return (flags & (data.reversed ? NPY_ARRAY_C_CONTIGUOUS : NPY_ARRAY_F_CONTIGUOUS)) != 0;
 }
 
+// The array a call scans into for `out`: out itself when `direct`, else a new one of out's dtype
+// in the host's order, copied into out afterwards; nothing for an empty out.
+py::object scanTarget(const Resolved& call, PyObject* out, bool direct) {
+    auto* target = reinterpret_cast<PyArrayObject*>(out);
+    if (PyArray_SIZE(target) == 0 || direct) {
+        return py::reinterpret_borrow<py::object>(PyArray_SIZE(target) == 0 ? Py_None : out);
+    }
+    Py_INCREF(PyArray_DESCR(target));
+    auto staging = py::reinterpret_steal<py::object>(
+        PyArray_Empty(PyArray_NDIM(target), PyArray_DIMS(target), PyArray_DESCR(target),
+                      call.args[0].reversed ? 0 : 1));
+    if (!staging) throw py::error_already_set();
+    return staging;
+}
+
 py::object run(Resolved& call, PyObject* out = nullptr) {
     const bool intoOut = out != nullptr && call.checked;
     const bool direct = intoOut && checkOut(call, out);
-    auto* target = reinterpret_cast<PyArrayObject*>(out);
-    std::optional<standin::BufferOffer> offer;
-    if (direct && PyArray_SIZE(target) != 0) {
-        const PyArray_Descr* descr = PyArray_DESCR(target);
-        offer.emplace(*classOfKind(descr->kind, descr->elsize),
-                      PyArray_ISCOMPLEX(target) ? vxCOMPLEX : vxREAL,
-                      static_cast<std::size_t>(PyArray_SIZE(target)), PyArray_DATA(target));
-    }
+    const py::object scanned = intoOut ? scanTarget(call, out, direct) : py::none();
     matrix::ArrayHandle result;
+    bool taken = false;
     try {
+        std::optional<standin::BufferOffer> offer;
+        if (!scanned.is_none()) {
+            auto* buffer = reinterpret_cast<PyArrayObject*>(scanned.ptr());
+            const PyArray_Descr* descr = PyArray_DESCR(buffer);
+            offer.emplace(*classOfKind(descr->kind, descr->elsize),
+                          PyArray_ISCOMPLEX(buffer) ? vxCOMPLEX : vxREAL,
+                          static_cast<std::size_t>(PyArray_SIZE(buffer)), PyArray_DATA(buffer));
+        }
         const GilRelease unlocked(!call.prhs.empty() &&
                                   standin::numel(call.prhs[0]) >= kReleaseGilFrom);
         kGateways[static_cast<int>(call.op)](call.nargout, &result,
                                              static_cast<int>(call.prhs.size()), call.prhs.data());
+        taken = offer && offer->taken();
     } catch (const foundation::core::except::IMsgIDException& error) {
         raiseKorvexError(error);
     }
@@ -777,11 +802,13 @@ py::object run(Resolved& call, PyObject* out = nullptr) {
         return denseResult(std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(),
                            type);
     }
-    // A complex result the host made real after the scan leaves out's buffer as the scan wrote it.
-    const bool written =
-        offer && offer->taken() &&
-        (result->data == PyArray_DATA(target) || !standin::isComplex(result.get()));
-    if (!written && result->data != PyArray_DATA(target) && PyArray_SIZE(target) != 0) {
+    auto* target = reinterpret_cast<PyArrayObject*>(out);
+    if (taken && !direct) {
+        if (PyArray_CopyInto(target, reinterpret_cast<PyArrayObject*>(scanned.ptr())) < 0) {
+            throw py::error_already_set();
+        }
+    } else if (!taken && result->data != PyArray_DATA(target) && PyArray_SIZE(target) != 0) {
+        // The host returned without a fresh result: a singleton dimension or an empty array.
         if (direct && hostType == type) {
             std::memcpy(PyArray_DATA(target), result->data,
                         static_cast<std::size_t>(PyArray_NBYTES(target)));

@@ -58,26 +58,35 @@ def test_mapped_files_are_read_in_place_and_odd_buffers_copied_once(tmp_path):
 
 @settings(max_examples=400)
 @given(ARRAYS, st.sampled_from(FUNCS), ARGUMENTS, st.none() | st.integers(-2, 1),
-       st.sampled_from("CF"), st.sampled_from(["C", "F", "in place"]), st.booleans())
-def test_out_takes_the_plain_calls_bits_or_keeps_what_it_held(a, f, args, axis, order, into, view):
+       st.sampled_from(["C", "F", "strided"]), st.sampled_from(["C", "F", "in place"]),
+       st.booleans(), st.integers(-6, 6))
+def test_out_takes_the_plain_calls_bits_or_keeps_what_it_held(a, f, args, axis, layout, into,
+                                                              view, fault):
     kwargs = {} if axis is None else {"axis": axis}
     args = () if kwargs else args
     try:
         plain = f(a, *args, **kwargs)
     except (tz.KorvexError, AxisError) as err:
         plain = err
-    dtype = a.dtype if a.dtype.kind == "c" or isinstance(plain, Exception) else plain.dtype
-    src = a.copy(order)
-    out = src if into == "in place" and dtype == a.dtype else np.full(a.shape, 7, dtype, into[0] if into != "in place" else order)
+    failed = isinstance(plain, Exception)
+    dtype = a.dtype if a.dtype.kind == "c" or failed else plain.dtype
+    src = np.stack([a, a], -1)[..., 0] if layout == "strided" else a.copy(layout)
+    in_place = into == "in place" and dtype == a.dtype and layout != "strided"
+    out = src if in_place else np.full(a.shape, 7, dtype, "F" if into == "F" else "C")
     before = out.tobytes()
-    data = memoryview(src) if view else src  # the package's Python path, over the same buffer
-    if isinstance(plain, Exception):
-        with pytest.raises(type(plain)):
-            f(data, *args, **kwargs, out=out)
-        assert out.tobytes() == before
+    data = memoryview(src) if view and layout != "strided" else src  # the package's Python path
+    hooks.fail_after(max(fault, 0))  # a failed host allocation loses nothing either
+    try:
+        got = f(data, *args, **kwargs, out=out)
+    except (MemoryError, tz.KorvexError, AxisError) as err:
+        assert out.tobytes() == before and (failed or isinstance(err, MemoryError))
         return
-    assert f(data, *args, **kwargs, out=out) is out
-    if dtype.kind == "c":  # an all-zero imaginary part the host made real kept no sign of zero
+    finally:
+        hooks.fail_after(0)
+    assert not failed and got is out
+    if dtype.kind == "c":  # the host's form drops an all-zero imaginary part and its sign of zero
+        other = np.empty(a.shape, dtype, "C" if out.flags.f_contiguous else "F")
+        assert f(a, *args, **kwargs, out=other).tobytes() == out.tobytes()
         assert np.array_equal(out.imag, plain.imag, equal_nan=True)
         out, plain = out.real, plain.real
     assert out.tobytes() == plain.tobytes()

@@ -289,6 +289,7 @@ struct OfferAccess {
         }
         priv.buffer = std::shared_ptr<void>(offer->data_, [](void*) {});
         priv.foreign = true;
+        priv.offered = true;
         offer->taken_ = true;
         return true;
     }
@@ -566,7 +567,10 @@ bool vxIsEmpty(const vxArray_tag* array) {
 
 void vxFreeImagIfZero(vxArray_tag* array) {
     HostPrivate& priv = privateOf(array);
-    if (priv.complexity != vxCOMPLEX) return;
+    // An offered buffer holds what the caller asked for, a complex result stays complex there;
+    // making it real would also need a new buffer after the scan, a failure that loses nothing
+    // only before.
+    if (priv.complexity != vxCOMPLEX || priv.offered) return;
     standin::countFaultStep();
     const std::size_t count =
         standin::isSparse(array) ? priv.rowIndices->size() : standin::numel(array);

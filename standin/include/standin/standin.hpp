@@ -34,8 +34,8 @@ ArrayHandle makeBorrowed(vxClassID classId, const Dims& dims, vxComplexity compl
 // complexity and element count that the calling thread creates, so that a call writes its result
 // straight into memory the caller chose (a user's output array, or the input's own buffer for an
 // in-place scan). The array that takes it borrows it, as makeBorrowed does: the host never frees
-// it, and a later step that replaces the array's data (dropping an all-zero imaginary part,
-// say) leaves the buffer as the scan wrote it. The offer is made once and lasts until the guard
+// it, and keeps its complexity: a complex result whose imaginary parts are all zero stays
+// complex in it, as the scan wrote it. The offer is made once and lasts until the guard
 // is destroyed; an offer not taken by then is withdrawn. An offer made while another is open on
 // the same thread replaces it until the newer guard ends. Arrays of other classes, shapes or
 // threads, and every other host allocation, never see it. A failed call that never reached the
