@@ -27,6 +27,15 @@ inline void prefetchSlice(const In* in, std::size_t width) {
         __builtin_prefetch(in + row);
 }
 
+// The same for output about to be written: a store to a line not in cache must first fetch it,
+// and a slice's few lines of stores would otherwise wait for that one slice at a time.
+template <class Out>
+inline void prefetchSliceForWriting(Out* out, std::size_t width) {
+    constexpr std::size_t kLine = 64 / sizeof(Out) == 0 ? 1 : 64 / sizeof(Out);
+    for (std::size_t row = 0; row < width; row += kLine)
+        __builtin_prefetch(out + row, 1);
+}
+
 template <class Ftor, class In, class Out>
 inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
     if constexpr (LaneFunctor<Ftor, In, Out>) {
@@ -69,6 +78,7 @@ void scanBufferedRows(bool forward, const In* in, Out* out, std::size_t count, s
                 const std::size_t ahead =
                     forward ? slice + kPrefetchSlices : slice - kPrefetchSlices;
                 prefetchSlice(in + ahead * sliceDist + first, width);
+                prefetchSliceForWriting(out + ahead * sliceDist + first, width);
             }
             const In* sliceIn = in + slice * sliceDist + first;
             if (step == 0) {
