@@ -391,6 +391,61 @@ void streamBench(benchmark::State& state, const StreamCase& bench) {
     state.SetItemsProcessed(iterations * static_cast<std::int64_t>(used));
 }
 
+// The memory ceiling of the last-dimension layout's own walk: the streaming loop over the same
+// double matrix in the order the gateway's parallel sweep takes it, blocks of adjacent rows (the
+// grain of its parallel loop) each through every slice, into a reused array. A block reads and
+// writes only its rows' piece of each slice before it jumps to the next slice, so the walk moves
+// memory in short runs however fast the scan is. Like the sweep, the loop asks for the input and
+// output lines of the slice 16 ahead, which the hardware prefetcher would not fetch in time.
+const std::string kLastDimStream = "stream/allcores/reused-lastdim/";
+
+void lastDimStreamBench(benchmark::State& state, const Size& size) {
+    constexpr std::size_t kRowGrain = 128;
+    constexpr std::size_t kAheadSlices = 16;
+    constexpr std::size_t kLineDoubles = 64 / sizeof(double);
+    standin::setHostCache(true);
+    const std::size_t count = size.bytes / (2 * sizeof(double));
+    const Dims dims = shapeOf(Layout::LastDim, size, count);
+    const auto& inputs =
+        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(size));
+    const std::size_t rows = dims[0];
+    const std::size_t slices = dims[1];
+    double shift = 1.0;
+    benchmark::DoNotOptimize(shift);
+    ArrayHandle reused =
+        matrix::detail::do_create_uninitnumeric(dims.size(), dims.data(), vxDOUBLE_CLASS, vxREAL);
+    auto* out = static_cast<double*>(reused->data);
+    std::size_t turn = 0;
+    const auto run = [&] {
+        const auto* in = static_cast<const double*>(inputs[turn++ % inputs.size()]->data);
+        tbb::parallel_for(
+            tbb::blocked_range<std::size_t>(0, rows, kRowGrain),
+            [=](const tbb::blocked_range<std::size_t>& block) {
+                for (std::size_t slice = 0; slice < slices; ++slice) {
+                    const std::size_t first = slice * rows + block.begin();
+                    if (slice + kAheadSlices < slices) {
+                        const std::size_t ahead = first + kAheadSlices * rows;
+                        for (std::size_t row = 0; row < block.size(); row += kLineDoubles) {
+                            __builtin_prefetch(in + ahead + row);
+                            __builtin_prefetch(out + ahead + row, 1);
+                        }
+                    }
+                    streamAdd(in + first, out + first, block.size(), shift);
+                }
+            },
+            tbb::auto_partitioner());
+        benchmark::DoNotOptimize(out);
+        benchmark::ClobberMemory();
+    };
+    run();  // first touch outside the timed loop
+    for (auto _ : state)
+        run();
+    const auto iterations = static_cast<std::int64_t>(state.iterations());
+    const std::size_t used = rows * slices;
+    state.SetBytesProcessed(iterations * static_cast<std::int64_t>(used * 2 * sizeof(double)));
+    state.SetItemsProcessed(iterations * static_cast<std::int64_t>(used));
+}
+
 // The latency ceilings: one dependent chain of an operation in its plainest form (add, multiply,
 // compare and select) over the input of the one-vector scan, into a reused array. A scan that
 // keeps one chain, as a single vector must, can at best run at this rate.
@@ -533,12 +588,14 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                "bytes at the\nsame size: on all cores into a fresh array, on one core into a fresh "
                "array, and on all cores\ninto a reused array (the stable ceiling). A one-vector "
                "scan "
-               "is also divided by the dependent\nchain of its operation on the same input. "
+               "is also divided by the dependent\nchain of its operation on the same input, a "
+               "last-dimension scan by the streaming loop\nwalking memory in that layout's order. "
                "Gateway names end in hostcache-off (each result\nfreshly mapped, as with "
                "TZCUMFUN_HOST_CACHE=0) or hostcache-on (the host reuses freed result buffers).\n";
         out << std::left << std::setw(56) << "benchmark" << std::right << std::setw(9) << "GB/s"
             << std::setw(10) << "Gelem/s" << std::setw(12) << "of stream" << std::setw(12)
             << "of 1 core" << std::setw(12) << "of reused" << std::setw(10) << "of chain"
+            << std::setw(10) << "of walk"
             << "\n";
         for (const std::string& name : order_) {
             if (name.rfind("sweep/", 0) == 0) continue;  // the sweep is for the pictures
@@ -553,13 +610,16 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                 chain =
                     fractionOf(rate, "chain/" + name.substr(0, name.find('/')) + "/double/" + size);
             }
+            const std::string walk = name.find("/lastdim/") != std::string::npos
+                                         ? fractionOf(rate, kLastDimStream + size)
+                                         : "-";
             out << std::left << std::setw(56) << name << std::right << std::fixed
                 << std::setprecision(2) << std::setw(9) << rate.bytes * 1e-9 << std::setw(10)
                 << std::setprecision(3) << rate.items * 1e-9 << std::setprecision(2)
                 << std::setw(12) << fractionOf(rate, "stream/allcores/fresh/" + size)
                 << std::setw(12) << fractionOf(rate, "stream/1core/fresh/" + size) << std::setw(12)
                 << fractionOf(rate, "stream/allcores/reused/" + size) << std::setw(10) << chain
-                << "\n";
+                << std::setw(10) << walk << "\n";
         }
         reportVectorisation(out);
     }
@@ -651,6 +711,10 @@ void registerNamed() {
             for (const Cores cores : {Cores::One, Cores::All})
                 registerStream({cores, output, size, ""}, 0);
         }
+        configure(benchmark::RegisterBenchmark(
+                      (kLastDimStream + size.name).c_str(),
+                      [size](benchmark::State& state) { lastDimStreamBench(state, size); }),
+                  size);
         for (const auto& [op, elements] : operations) {
             for (const Element& element : elements) {
                 for (const Layout layout : layouts) {

@@ -50,9 +50,12 @@ MUTANTS=(
 'dask-carry-from-wrong-edge~~python/tzcumfun/dask.py~~return np.take(result, -1 if forward else 0, axis)~~return np.take(result, 0 if forward else -1, axis)'
 'lane-sum-limit-ignores-sign~~src/functors/sum.hpp~~static_cast<Unsigned>(limit + (before >> kTopBit));~~limit;'
 'lane-product-keeps-wrapped~~src/functors/prod.hpp~~if (static_cast<Exact>(narrow) == product) return narrow;~~return narrow;'
-'buffered-sweep-block-misplaced~~src/traversal/strided.hpp~~std::copy_n(running, width, out + slice * sliceDist + first);~~std::copy_n(running, width, out + slice * sliceDist);'
 'int-extremes-compared-through-double~~src/functors/minmax.hpp~~return Extreme::beyond(prev, x) ? x : prev; }~~return Extreme::beyond(double(prev), double(x)) ? x : prev; }'
-'later-equal-maximum-wins~~src/functors/minmax.hpp~~return !atOrAbove(prev, x);~~return atOrAbove(x, prev);'
+'later-equal-maximum-wins~~src/functors/minmax.hpp~~return negation(atOrAbove(prev, x));~~return atOrAbove(x, prev);'
+'steady-test-skips-last-pack~~src/functors/minmax.hpp~~elem < kSteadyBytes / sizeof(T);~~elem + kPackLanes<T> < kSteadyBytes / sizeof(T);'
+'steady-reverse-block-shifted~~src/traversal/contiguous.hpp~~dimLen - done - kBlock;~~dimLen - done - kBlock + 1;'
+'steady-block-written-one-short~~src/traversal/contiguous.hpp~~elem < start + kBlock; ++elem)~~elem + 1 < start + kBlock; ++elem)'
+'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 
 # Replaces the first occurrence of the text; fails when the text is not there.

@@ -101,6 +101,7 @@ struct Call {
     Dims dims;
     std::size_t dim;  // 0: not given
     bool forward, omit;
+    bool climbing = false;  // values that mostly rise along the first dimension
 };
 
 // One call through the gateway, written in a random form on an input in a random header state,
@@ -112,6 +113,14 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
         std::accumulate(call.dims.begin(), call.dims.end(), std::size_t{1}, std::multiplies<>()));
     for (auto& value : values)
         value = randomValue<In>(rng, call.op);
+    // Rising with noise, the running maximum (and in reverse the minimum) changes all along a
+    // vector, not only near its start; a rare special value still lands anywhere.
+    if constexpr (std::is_arithmetic_v<In> && !std::is_same_v<In, bool>) {
+        for (std::size_t elem = 0; call.climbing && elem < values.size(); ++elem) {
+            const std::size_t step = elem % call.dims[0];
+            if (rng() % 32 != 0) values[elem] = In(step * 100 / call.dims[0] + rng() % 5);
+        }
+    }
     SCOPED_TRACE(::testing::Message()
                  << nameOf(call.op) << " dims " << ::testing::PrintToString(call.dims) << ", dim "
                  << call.dim << (call.forward ? ", forward" : ", reverse")
@@ -226,6 +235,18 @@ TYPED_TEST(Differential, RandomShapesMatchTheReference) {
                 for (const int flags : {0, 1, 2, 3})
                     checkCall<TypeParam>({op, dims, dim, flags < 2, flags % 2 == 1}, rng);
             }
+        }
+    }
+}
+
+// Long contiguous vectors, whose extremes are scanned a block at a time where a block leaves the
+// running value alone: lengths on both sides of whole blocks of every element width.
+TYPED_TEST(Differential, LongVectorsChangingAllAlong) {
+    std::mt19937_64 rng(suiteSeed() + 3 * hostClass<TypeParam>());
+    for (const std::size_t length : {16, 17, 31, 33, 64, 65, 127, 129, 130, 257, 300}) {
+        for (const CumOp op : kAllOps) {
+            for (const int flags : {0, 1, 2, 3})
+                checkCall<TypeParam>({op, {length, 3}, 1, flags < 2, flags % 2 == 1, true}, rng);
         }
     }
 }

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -116,49 +115,6 @@ TEST(Traversal, ParallelPathsRunOnSeveralThreads) {
         }
         EXPECT_GE(gThreads.size(), 2U) << "layout " << layout << " never ran in parallel";
     }
-}
-
-// The last-dimension sweep of large arrays keeps its running values in a buffer of its own; on a
-// block wider than that buffer, at offsets that align with nothing, forward and reverse, apart and
-// in place, it writes exactly what the slice-by-slice sweep writes. Integers take their whole
-// range, so sums and products saturate; doubles include NaN.
-template <class Ftor, class T>
-void checkBufferedSweep() {
-    constexpr std::size_t kWidth = 2 * kRunningBytes / sizeof(T) + 3, kDist = kWidth + 5, kLen = 9;
-    std::mt19937_64 rng(42);
-    std::vector<T> in(kDist * kLen);
-    for (auto& value : in) {
-        const std::uint64_t bits = rng();
-        if constexpr (std::is_floating_point_v<T>) {
-            value = bits % 16 == 0 ? T(NAN) : T(std::int64_t(bits % 2001) - 1000) / T(7);
-        } else {
-            value = static_cast<T>(bits);
-        }
-    }
-    for (const bool forward : {true, false}) {
-        std::vector<T> expected(in.size()), apart(in.size()), inPlace = in;
-        scanCumStrideMatrix(forward, in.data() + 1, expected.data() + 1, kWidth, kLen, kDist,
-                            Ftor{});
-        scanBufferedRows(forward, in.data() + 1, apart.data() + 1, kWidth, kLen, kDist, Ftor{});
-        scanBufferedRows(forward, inPlace.data() + 1, inPlace.data() + 1, kWidth, kLen, kDist,
-                         Ftor{});
-        for (std::size_t slice = 0; slice < kLen; ++slice) {
-            for (std::size_t row = 1; row <= kWidth; ++row) {
-                const std::size_t at = slice * kDist + row;
-                ASSERT_TRUE(same(apart[at], expected[at]) && same(inPlace[at], expected[at]))
-                    << "forward " << forward << ", slice " << slice << ", row " << row;
-            }
-        }
-    }
-}
-
-TEST(Traversal, BufferedSweepWritesWhatTheSliceSweepWrites) {
-    checkBufferedSweep<SumNaNFtor<double>, double>();
-    checkBufferedSweep<SumFtorInt<signed char>, signed char>();
-    checkBufferedSweep<SumFtorInt<unsigned long long>, unsigned long long>();
-    checkBufferedSweep<ProdFtorInt<short>, short>();
-    checkBufferedSweep<ProdFtorInt<long long>, long long>();
-    checkBufferedSweep<MinFtorInt<long long>, long long>();
 }
 
 }  // namespace

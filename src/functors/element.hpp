@@ -4,12 +4,15 @@
 #include <complex>
 #include <concepts>
 
+#include "functors/pack.hpp"
+
 namespace tzcumfun {
 
 // NaN is the one value that compares unequal to itself; the test stays exact without relying on
-// the platform's classification functions.
-template <std::floating_point T>
-constexpr bool isNaN(T x) {
+// the platform's classification functions. For a pack it gives the mask of its NaN lanes.
+template <class T>
+requires std::floating_point<T> || kIsPack<T>
+constexpr auto isNaN(T x) {
     return x != x;  // NOLINT(misc-redundant-expression)
 }
 

@@ -3,6 +3,7 @@
 
 #include <complex>
 #include <concepts>
+#include <cstddef>
 
 #include "functors/complex_order.hpp"
 #include "functors/element.hpp"
@@ -10,10 +11,11 @@
 namespace tzcumfun {
 
 // The one ordering both extremes derive from: a stands at or above b. Like IEEE >= it is false
-// whenever either side is NaN, which leaves NaN entirely to the NaN rules below.
+// whenever either side is NaN, which leaves NaN entirely to the NaN rules below. For packs it
+// answers lane by lane, as a mask.
 template <class V>
-requires std::integral<V> || std::floating_point<V>
-constexpr bool atOrAbove(V a, V b) {
+requires std::integral<V> || std::floating_point<V> || kIsPack<V>
+constexpr auto atOrAbove(V a, V b) {
     return a >= b;
 }
 
@@ -54,17 +56,18 @@ bool atOrAbove(const std::complex<T>& a, const std::complex<T>& b) {
 // Which end of the order a scan keeps. The current element replaces the running value only when
 // it lies strictly beyond it, so of two equal elements the one visited first survives; the
 // minimum is the maximum with the arguments of the ordering swapped.
+// Real values and packs of them get a bool or a mask of the same test.
 struct KeepLargest {
     template <class V>
-    static bool beyond(const V& prev, const V& x) {
-        return !atOrAbove(prev, x);
+    static auto beyond(const V& prev, const V& x) {
+        return negation(atOrAbove(prev, x));
     }
 };
 
 struct KeepSmallest {
     template <class V>
-    static bool beyond(const V& prev, const V& x) {
-        return !atOrAbove(x, prev);
+    static auto beyond(const V& prev, const V& x) {
+        return negation(atOrAbove(x, prev));
     }
 };
 
@@ -74,17 +77,38 @@ struct KeepSmallest {
 // and a NaN element takes over any number.
 struct PassOverNaN {
     template <class V>
-    static bool admits(const V& /*prev*/, const V& x) {
-        return !isNaN(x);
+    static auto admits(const V& /*prev*/, const V& x) {
+        return negation(isNaN(x));
     }
 };
 
 struct CarryNaN {
     template <class V>
-    static bool admits(const V& prev, const V& /*x*/) {
-        return !isNaN(prev);
+    static auto admits(const V& prev, const V& /*x*/) {
+        return negation(isNaN(prev));
     }
 };
+
+// The extremes keep their running value for long stretches: on spread data it changes a handful
+// of times along thousands of elements. So a scan may first ask whether a block of
+// `kSteadyBlock` elements changes it at all, a few packed compares for the whole block, and take
+// the chain of compare and select only through the blocks that do. `holdsOver(prev, block)` is
+// true only where `combine(prev, x)` would return prev for every x of the block, so writing prev
+// across it gives the very outputs of the element-by-element loop.
+inline constexpr std::size_t kSteadyBytes = 128;
+
+// Whether `takesOver` (the rule by which x replaces prev) holds for no element of the block.
+template <class T, class TakesOver>
+bool noneTakesOver(T prev, const T* block, TakesOver takesOver) {
+    const Pack<T> running = splat(prev);
+    // The kept lanes rather than the taken ones: the rules' tests are negations, which the second
+    // negation cancels, leaving plain compares.
+    auto kept = negation(takesOver(running, loadPack(block)));
+#pragma GCC unroll 16
+    for (std::size_t elem = kPackLanes<T>; elem < kSteadyBytes / sizeof(T); elem += kPackLanes<T>)
+        kept &= negation(takesOver(running, loadPack(block + elem)));
+    return allLanes(kept);
+}
 
 // The result is always prev or x whole, selected rather than computed, so NaN payloads, signed
 // zeros and both parts of a complex value pass through bit for bit. Real values evaluate both
@@ -93,10 +117,17 @@ struct CarryNaN {
 // magnitudes of elements it refuses.
 template <std::floating_point T, class Extreme, class NaNRule>
 struct FloatExtremeFtor {
+    static constexpr std::size_t kSteadyBlock = kSteadyBytes / sizeof(T);
+
+    template <class V>
+    static auto takesOver(V prev, V x) {
+        return NaNRule::admits(prev, x) & Extreme::beyond(prev, x);
+    }
     static T init(T x) { return x; }
-    static T combine(T prev, T x) {
-        const bool takesOver = NaNRule::admits(prev, x) & Extreme::beyond(prev, x);
-        return takesOver ? x : prev;
+    static T combine(T prev, T x) { return takesOver(prev, x) ? x : prev; }
+    static bool holdsOver(T prev, const T* block) {
+        return noneTakesOver(prev, block,
+                             [](auto running, auto x) { return takesOver(running, x); });
     }
     static std::complex<T> init(std::complex<T> x) { return x; }
     static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
@@ -117,8 +148,14 @@ struct MinNaNFtor : FloatExtremeFtor<T, KeepSmallest, CarryNaN> {};
 // Integers compare in their own type and signedness; nothing is widened.
 template <std::integral T, class Extreme>
 struct IntExtremeFtor {
+    static constexpr std::size_t kSteadyBlock = kSteadyBytes / sizeof(T);
+
     static T init(T x) { return x; }
     static T combine(T prev, T x) { return Extreme::beyond(prev, x) ? x : prev; }
+    static bool holdsOver(T prev, const T* block) {
+        return noneTakesOver(prev, block,
+                             [](auto running, auto x) { return Extreme::beyond(running, x); });
+    }
 };
 
 template <std::integral T>

@@ -1,6 +1,7 @@
 // Scans along a working dimension that is contiguous in memory: one vector after another.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <type_traits>
 
@@ -83,13 +84,57 @@ void scanVectors(bool forward, const In* in, Out* out, std::size_t dimLen, std::
     }
 }
 
+// One vector whose functor can tell a block that leaves the running value alone: such blocks
+// are written whole, the others stepped through. Blocks are taken in visiting order, from the
+// vector's first visited element on, and the elements short of a whole block at its far end are
+// stepped through too.
+template <bool kForward, class Ftor, class In, class Out>
+void scanSteadyVector(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
+    constexpr std::size_t kBlock = Ftor::kSteadyBlock;
+    const std::size_t first = kForward ? 0 : dimLen - 1;
+    Out running = ftor.init(in[first]);
+    out[first] = running;
+    // `done` counts the elements visited so far.
+    std::size_t done = 1;
+    for (; done + kBlock <= dimLen; done += kBlock) {
+        const std::size_t start = kForward ? done : dimLen - done - kBlock;
+        if (ftor.holdsOver(running, in + start)) {
+#pragma GCC unroll 16
+            for (std::size_t elem = start; elem < start + kBlock; ++elem)
+                out[elem] = running;
+            continue;
+        }
+        for (std::size_t step = 0; step < kBlock; ++step) {
+            const std::size_t elem = kForward ? start + step : start + kBlock - 1 - step;
+            running = ftor.combine(running, in[elem]);
+            out[elem] = running;
+        }
+    }
+    for (; done < dimLen; ++done) {
+        const std::size_t elem = kForward ? done : dimLen - 1 - done;
+        running = ftor.combine(running, in[elem]);
+        out[elem] = running;
+    }
+}
+
 // Scans `count` consecutive vectors of `dimLen` elements: whole groups side by side, the vectors
 // left over one at a time. Groups cover the block's first vectors; in reverse the block is taken
-// from its end, the left-over vectors first.
+// from its end, the left-over vectors first. Functors that can skip steady blocks scan one vector
+// after another: their chain is broken at most blocks, so there is little left to overlap.
 template <class Ftor, class In, class Out>
 requires CumFunctor<Ftor, In, Out>
 void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t count,
                    Ftor ftor) {
+    if constexpr (SteadyFunctor<Ftor, In, Out>) {
+        if (forward) {
+            for (std::size_t vec = 0; vec < count; ++vec)
+                scanSteadyVector<true>(in + vec * dimLen, out + vec * dimLen, dimLen, ftor);
+            return;
+        }
+        for (std::size_t vec = count; vec-- > 0;)
+            scanSteadyVector<false>(in + vec * dimLen, out + vec * dimLen, dimLen, ftor);
+        return;
+    }
     const std::size_t groups =
         kGroupable<In, Out> && dimLen >= kGroupMinLength ? count / kGroupVectors : 0;
     const std::size_t grouped = groups * kGroupVectors;

@@ -35,6 +35,16 @@ concept LaneFunctor = requires(const Ftor ftor, const In x, const Out prev) {
     { ftor.combineLane(prev, x) } -> std::same_as<Out>;
 };
 
+// A functor may also offer `holdsOver(prev, block)`: true only if `combine(prev, x)` returns prev
+// for each of the `kSteadyBlock` elements from `block` on. A scan may then write prev across the
+// block, with the outputs the element-by-element loop gives, and take that loop only through the
+// blocks that change the running value.
+template <class Ftor, class In, class Out>
+concept SteadyFunctor = requires(const Ftor ftor, const In* block, const Out prev) {
+    { Ftor::kSteadyBlock } -> std::convertible_to<std::size_t>;
+    { ftor.holdsOver(prev, block) } -> std::same_as<bool>;
+};
+
 // When a traversal leaves the calling thread (`threshold`, in the unit its layout names) and the
 // smallest range oneTBB may split further (`grain`).
 struct TuningPair {

@@ -1,0 +1,110 @@
+// Packs of elements in one 16-byte register, for rules that test a block of elements at once.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace tzcumfun {
+
+// Elements of up to 32 bits use GCC's vector extension: the operators act lane by lane, and a
+// comparison gives a mask whose lanes are all ones where it holds; SSE2 has every such operation.
+template <class T>
+struct VectorOf {
+    typedef T type __attribute__((vector_size(16)));
+};
+
+// Doubles get a thin type over an SSE2 register instead: the extension spells out the masks of
+// two-lane compares lane by lane. SSE2 has no 64-bit integer compare at all, so a "pack" of
+// 64-bit integers is one element, and its mask a bool.
+struct Mask64 {
+    __m128i bits;
+
+    friend Mask64 operator&(Mask64 a, Mask64 b) { return {_mm_and_si128(a.bits, b.bits)}; }
+    friend Mask64 operator|(Mask64 a, Mask64 b) { return {_mm_or_si128(a.bits, b.bits)}; }
+    friend Mask64 operator~(Mask64 a) { return {_mm_xor_si128(a.bits, _mm_set1_epi32(-1))}; }
+    Mask64& operator&=(Mask64 b) { return *this = *this & b; }
+};
+
+struct DoublePack {
+    __m128d lanes;
+
+    friend Mask64 operator>=(DoublePack a, DoublePack b) {
+        return {_mm_castpd_si128(_mm_cmpge_pd(a.lanes, b.lanes))};
+    }
+    friend Mask64 operator!=(DoublePack a, DoublePack b) {
+        return {_mm_castpd_si128(_mm_cmpneq_pd(a.lanes, b.lanes))};
+    }
+};
+
+template <class T>
+struct PackOf : VectorOf<T> {};
+template <>
+struct PackOf<double> {
+    using type = DoublePack;
+};
+template <>
+struct PackOf<long long> {
+    using type = long long;
+};
+template <>
+struct PackOf<unsigned long long> {
+    using type = unsigned long long;
+};
+template <class T>
+using Pack = typename PackOf<T>::type;
+
+template <class T>
+inline constexpr std::size_t kPackLanes = sizeof(Pack<T>) / sizeof(T);
+
+template <class V>
+inline constexpr bool kIsPack = !std::is_arithmetic_v<V> && sizeof(V) == 16 && requires(V pack) {
+    pack >= pack;
+};
+
+// Not of a test's result, for one element (bool) and for a mask alike: `!` on a mask would
+// compare every lane with zero.
+template <class Mask>
+constexpr Mask negation(Mask mask) {
+    if constexpr (std::is_same_v<Mask, bool>) {
+        return !mask;
+    } else {
+        return ~mask;
+    }
+}
+
+// Every lane holding x, and kPackLanes elements from memory.
+template <class T>
+Pack<T> splat(T x) {
+    Pack<T> pack;
+    T lanes[kPackLanes<T>];
+    for (T& lane : lanes)
+        lane = x;
+    std::memcpy(&pack, lanes, sizeof pack);
+    return pack;
+}
+
+template <class T>
+Pack<T> loadPack(const T* from) {
+    Pack<T> pack;
+    std::memcpy(&pack, from, sizeof pack);
+    return pack;
+}
+
+// Whether every lane of a mask is set.
+template <class Mask>
+bool allLanes(Mask mask) {
+    if constexpr (std::is_same_v<Mask, bool>) {
+        return mask;
+    } else {
+        std::uint64_t halves[2];
+        static_assert(sizeof halves == sizeof mask);
+        std::memcpy(halves, &mask, sizeof halves);
+        return (halves[0] & halves[1]) == ~std::uint64_t{0};
+    }
+}
+
+}  // namespace tzcumfun
