@@ -757,7 +757,7 @@ void registerSweep(bool quick) {
             sizes.push_back(bytes);
         sizes.push_back(512 * kMiB);
     }
-    const int repetitions = quick ? 1 : 3;
+    const int repetitions = quick ? 1 : 5;  // medians of 5, so single points do not jump
     for (const std::size_t bytes : sizes) {
         const Size size{bytes, std::to_string(bytes)};
         registerStream({Cores::All, Output::Reused, size, "sweep/"}, repetitions);

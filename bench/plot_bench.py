@@ -77,8 +77,8 @@ def draw(family, found, folder):
     axes.minorticks_off()
     axes.set_xlabel("bytes read and written per call (input + output)")
     axes.set_ylabel("elements per second (billions)")
-    axes.set_title(f"{family} through the gateway, fresh result array per call "
-                   "(medians, shared 2-core machine)")
+    axes.set_title(f"{family} through the gateway, repeated calls with the host cache on "
+                   "(medians, 2-core machine)")
     axes.grid(True, which="major", alpha=0.3)
     axes.legend(fontsize=7, loc="center left", bbox_to_anchor=(1.01, 0.5))
     figure.tight_layout()
