@@ -105,7 +105,8 @@ std::uint64_t runCall(std::uint64_t seed, bool offer) {
     std::vector<unsigned char> buffer(
         standin::numel(input.get()) * standin::elementBytes(resultClass, complexity), 0x5a);
     std::optional<standin::BufferOffer> offered;
-    // Real data only: an offered buffer keeps a complex result complex where the host makes it real.
+    // Real data only: an offered buffer keeps a complex result complex where the host makes it
+    // real.
     if (offer && seed % 3 == 0 && complexity == vxREAL)
         offered.emplace(resultClass, complexity, standin::numel(input.get()), buffer.data());
 
