@@ -397,6 +397,18 @@ void streamBench(benchmark::State& state, const StreamCase& bench) {
 // writes only its rows' piece of each slice before it jumps to the next slice, so the walk moves
 // memory in short runs however fast the scan is. Like the sweep, the loop asks for the input and
 // output lines of the slice 16 ahead, which the hardware prefetcher would not fetch in time.
+// Double inputs of the last-dimension shape that fills `size`, read and written, and that shape.
+struct LastDimInputs {
+    const std::vector<ArrayHandle>& arrays;
+    Dims dims;
+};
+
+LastDimInputs lastDimInputs(const Size& size) {
+    Dims dims = shapeOf(Layout::LastDim, size, size.bytes / (2 * sizeof(double)));
+    return {cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(size)),
+            std::move(dims)};
+}
+
 const std::string kLastDimStream = "stream/allcores/reused-lastdim/";
 
 void lastDimStreamBench(benchmark::State& state, const Size& size) {
@@ -404,10 +416,7 @@ void lastDimStreamBench(benchmark::State& state, const Size& size) {
     constexpr std::size_t kAheadSlices = 16;
     constexpr std::size_t kLineDoubles = 64 / sizeof(double);
     standin::setHostCache(true);
-    const std::size_t count = size.bytes / (2 * sizeof(double));
-    const Dims dims = shapeOf(Layout::LastDim, size, count);
-    const auto& inputs =
-        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(size));
+    const auto [inputs, dims] = lastDimInputs(size);
     const std::size_t rows = dims[0];
     const std::size_t slices = dims[1];
     double shift = 1.0;
@@ -526,10 +535,7 @@ std::string sweepName(Sweep sweep) {
 }
 
 void sweepBench(benchmark::State& state, Sweep sweep) {
-    const std::size_t count = kInCache.bytes / (2 * sizeof(double));
-    const Dims dims = shapeOf(Layout::LastDim, kInCache, count);
-    const auto& inputs =
-        cachedInputs(vxDOUBLE_CLASS, vxREAL, dims, Values::Spread, variantsOf(kInCache));
+    const auto [inputs, dims] = lastDimInputs(kInCache);
     const std::size_t rows = dims[0];
     const std::size_t slices = dims[1];
     std::size_t turn = 0;
