@@ -803,24 +803,24 @@ py::object run(Resolved& call, PyObject* out = nullptr) {
                            type);
     }
     auto* target = reinterpret_cast<PyArrayObject*>(out);
-    if (taken && !direct) {
-        if (PyArray_CopyInto(target, reinterpret_cast<PyArrayObject*>(scanned.ptr())) < 0) {
-            throw py::error_already_set();
-        }
-    } else if (!taken && result->data != PyArray_DATA(target) && PyArray_SIZE(target) != 0) {
-        // The host returned without a fresh result: a singleton dimension or an empty array.
-        if (direct && hostType == type) {
-            std::memcpy(PyArray_DATA(target), result->data,
-                        static_cast<std::size_t>(PyArray_NBYTES(target)));
-        } else {
-            const py::object made = denseResult(
-                std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(), type);
-            if (PyArray_CopyInto(target, reinterpret_cast<PyArrayObject*>(made.ptr())) < 0) {
-                throw py::error_already_set();
-            }
-        }
+    py::object written = py::reinterpret_borrow<py::object>(out);
+    // Without a fresh result the host handed back its input (a singleton dimension) or nothing.
+    const bool inOut =
+        taken ? direct : PyArray_SIZE(target) == 0 || result->data == PyArray_DATA(target);
+    if (inOut) return written;
+    if (!taken && direct && hostType == type) {
+        std::memcpy(PyArray_DATA(target), result->data,
+                    static_cast<std::size_t>(PyArray_NBYTES(target)));
+        return written;
     }
-    return py::reinterpret_borrow<py::object>(out);
+    const py::object source =
+        taken ? scanned
+              : denseResult(std::move(result), {call.prhs.data(), call.prhs.size()}, call.user(),
+                            type);
+    if (PyArray_CopyInto(target, reinterpret_cast<PyArrayObject*>(source.ptr())) < 0) {
+        throw py::error_already_set();
+    }
+    return written;
 }
 
 NumpyTerms termsOf(const py::object& axis, const py::object& reverse, const py::object& nan,
