@@ -26,17 +26,9 @@ struct CarriedRun {
 
 void carriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
                  const CarriedBlock& block) {
-    const CarriedRun scan{block};
-    switch (op) {
-        case CumOp::Sum:
-            return dispatchClass<SumTable>(classId, complex, nanFlag, scan);
-        case CumOp::Prod:
-            return dispatchClass<ProdTable>(classId, complex, nanFlag, scan);
-        case CumOp::Min:
-            return dispatchClass<MinTable>(classId, complex, nanFlag, scan);
-        case CumOp::Max:
-            return dispatchClass<MaxTable>(classId, complex, nanFlag, scan);
-    }
+    visitOperation(op, [&]<CumOp Op>() {
+        dispatchClass<FunctorTableOf<Op>>(classId, complex, nanFlag, CarriedRun{block});
+    });
 }
 
 }  // namespace tzcumfun

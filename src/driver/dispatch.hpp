@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <type_traits>
 
-#include "driver/array_header.hpp"
-#include "driver/driver.hpp"
+#include "driver/classes.hpp"
+#include "driver/plan.hpp"
 #include "traversal/contiguous.hpp"
 #include "traversal/paged.hpp"
 #include "traversal/strided.hpp"
@@ -30,9 +31,9 @@ struct ScanGeometry {
 
 // Third axis: the layout picks the traversal and its tuning.
 template <class Ftor, class In, class Out>
-void runLayout(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag* result) {
-    const auto* in = static_cast<const In*>(scanIn->data);
-    auto* out = static_cast<Out*>(result->data);
+void runLayout(const ScanGeometry& scan, const void* scanIn, void* result) {
+    const auto* in = static_cast<const In*>(scanIn);
+    auto* out = static_cast<Out*>(result);
     switch (scan.layout) {
         case LayoutMode::Contiguous:
             return runCumMatrix(scan.forward, in, out, scan.dimLen, scan.nvec, kContiguousTuning,
@@ -50,12 +51,12 @@ void runLayout(const ScanGeometry& scan, const vxArray_tag* scanIn, vxArray_tag*
 // The whole array scanned in its layout, as the class dispatch below runs it.
 struct LayoutScan {
     ScanGeometry geometry;
-    const vxArray_tag* scanIn;
-    vxArray_tag* result;
+    const void* in;
+    void* out;
 
     template <class Ftor, class In, class Out>
     void run() const {
-        runLayout<Ftor, In, Out>(geometry, scanIn, result);
+        runLayout<Ftor, In, Out>(geometry, in, out);
     }
 };
 
@@ -73,50 +74,38 @@ void dispatchFloating(const Scan& scan, bool complex, std::uint8_t nanFlag) {
                     : scan.template run<typename Table::template Float<T>, T, T>();
 }
 
-template <class Table, class T, class Scan>
-void runInteger(const Scan& scan) {
-    scan.template run<typename Table::template Int<T>, T, T>();
-}
+// First axis: the host class, through the table of element classes. The operations differ only
+// by `Table`, their functor table.
+template <class Table, class Scan>
+struct ClassScan {
+    const Scan& scan;
+    bool complex;
+    std::uint8_t nanFlag;
 
-// First axis: the host class id, never the C type (logical is one byte but is not uint8). The
-// operations differ only by `Table`, their functor table.
+    template <class T>
+    void operator()(ElementClass<T> /*element*/) const {
+        if constexpr (std::is_same_v<T, bool>) {
+            scan.template run<typename Table::Logical, bool, typename Table::LogicalOut>();
+        } else if constexpr (std::is_floating_point_v<T>) {
+            dispatchFloating<Table, T>(scan, complex, nanFlag);
+        } else {
+            scan.template run<typename Table::template Int<T>, T, T>();
+        }
+    }
+};
+
 template <class Table, class Scan>
 void dispatchClass(vxClassID classId, bool complex, std::uint8_t nanFlag, const Scan& scan) {
-    switch (classId) {
-        case vxLOGICAL_CLASS:
-            return scan.template run<typename Table::Logical, bool, typename Table::LogicalOut>();
-        case vxDOUBLE_CLASS:
-            return dispatchFloating<Table, double>(scan, complex, nanFlag);
-        case vxSINGLE_CLASS:
-            return dispatchFloating<Table, float>(scan, complex, nanFlag);
-        case vxINT8_CLASS:
-            return runInteger<Table, signed char>(scan);
-        case vxUINT8_CLASS:
-            return runInteger<Table, unsigned char>(scan);
-        case vxINT16_CLASS:
-            return runInteger<Table, short>(scan);
-        case vxUINT16_CLASS:
-            return runInteger<Table, unsigned short>(scan);
-        case vxINT32_CLASS:
-            return runInteger<Table, int>(scan);
-        case vxUINT32_CLASS:
-            return runInteger<Table, unsigned int>(scan);
-        case vxINT64_CLASS:
-            return runInteger<Table, long long>(scan);
-        case vxUINT64_CLASS:
-            return runInteger<Table, unsigned long long>(scan);
-        default:
-            // The argument checks refuse every other class before a result exists.
-            throw std::logic_error("cumulative scan of an unsupported class");
-    }
+    visitElementClass(classId, ClassScan<Table, Scan>{scan, complex, nanFlag},
+                      // The argument checks refuse every other class before a result exists.
+                      [] { throw std::logic_error("cumulative scan of an unsupported class"); });
 }
 
 template <class Table>
-void dispatchOperation(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
-                       std::size_t dimLen, std::size_t nvec, std::size_t stride, LayoutMode layout,
-                       std::uint8_t nanFlag) {
-    const LayoutScan scan{{direction != 0, dimLen, nvec, stride, layout}, scanIn, result};
-    dispatchClass<Table>(classOf(scanIn), isComplex(scanIn), nanFlag, scan);
+void dispatchOperation(const CumPlan& plan, const void* in, void* out) {
+    const LayoutScan scan{
+        {plan.forward, plan.dimLen, plan.nvec, plan.stride, plan.layout}, in, out};
+    dispatchClass<Table>(plan.classId, plan.complex, plan.nanFlag, scan);
 }
 
 }  // namespace tzcumfun

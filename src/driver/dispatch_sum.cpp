@@ -5,10 +5,8 @@
 namespace tzcumfun {
 
 template <>
-void cumDispatch<CumOp::Sum>(std::uint8_t direction, const vxArray_tag* scanIn, vxArray_tag* result,
-                             std::size_t dimLen, std::size_t nvec, std::size_t stride,
-                             LayoutMode layout, std::uint8_t nanFlag) {
-    dispatchOperation<SumTable>(direction, scanIn, result, dimLen, nvec, stride, layout, nanFlag);
+void cumDispatch<CumOp::Sum>(const CumPlan& plan, const void* in, void* out) {
+    dispatchOperation<FunctorTableOf<CumOp::Sum>>(plan, in, out);
 }
 
 }  // namespace tzcumfun

@@ -4,6 +4,8 @@
 #include <concepts>
 #include <cstdint>
 
+#include "driver/types.hpp"
+
 #include "functors/minmax.hpp"
 #include "functors/prod.hpp"
 #include "functors/sum.hpp"
@@ -33,5 +35,17 @@ using SumTable = FunctorTable<SumFtorLogical, SumFtorFloat, SumNaNFtor, SumFtorI
 using ProdTable = FunctorTable<ProdFtorLogical, ProdFtorFloat, ProdNaNFtor, ProdFtorInt, 1>;
 using MinTable = FunctorTable<MinFtorLogical, MinFtorFloat, MinNaNFtor, MinFtorInt, 0>;
 using MaxTable = FunctorTable<MaxFtorLogical, MaxFtorFloat, MaxNaNFtor, MaxFtorInt, 0>;
+
+// Each operation's functor table, by its tag.
+template <CumOp Op>
+struct FunctorTableOf;
+template <>
+struct FunctorTableOf<CumOp::Sum> : SumTable {};
+template <>
+struct FunctorTableOf<CumOp::Prod> : ProdTable {};
+template <>
+struct FunctorTableOf<CumOp::Min> : MinTable {};
+template <>
+struct FunctorTableOf<CumOp::Max> : MaxTable {};
 
 }  // namespace tzcumfun

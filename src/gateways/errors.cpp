@@ -1,22 +1,13 @@
 // Raising the library's refusals through the host's legacy error hook.
 #include "gateways/errors.hpp"
 
+#include "driver/operations.hpp"
 #include "host/vx.hpp"
 
 namespace tzcumfun {
 
 const char* cumFunctionName(CumOp op) {
-    switch (op) {
-        case CumOp::Sum:
-            return "cumsum";
-        case CumOp::Prod:
-            return "cumprod";
-        case CumOp::Min:
-            return "cummin";
-        case CumOp::Max:
-            return "cummax";
-    }
-    return "cumsum";
+    return operationOf(op).name.data();
 }
 
 template <class Tag>

@@ -10,21 +10,14 @@
 namespace tzcumfun {
 namespace {
 
-// cummin and cummax pass over NaN unless told otherwise; cumsum and cumprod let it through.
-constexpr std::uint8_t defaultNaNFlag(CumOp op) {
-    return (op == CumOp::Min || op == CumOp::Max) ? 1 : 0;
-}
-
 template <CumOp Op>
 void runGateway(int nlhs, matrix::ArrayHandle* plhs, int nrhs, const vxArray_tag** prhs) {
     if (nlhs > 1) matrix::detail::error_maxlhs();
     if (nrhs > 4) matrix::detail::error_maxrhs();
     if (nrhs < 1) matrix::detail::error_minrhs();
-    std::size_t dim = 0;
-    std::uint8_t direction = 1;
-    std::uint8_t nanFlag = defaultNaNFlag(Op);
-    parseCumArgs(Op, nrhs, prhs, dim, direction, nanFlag);
-    cumDriver(Op, plhs, prhs[0], dim, direction, nanFlag);
+    CumSettings settings = defaultSettings(Op);
+    parseCumArgs(Op, nrhs, prhs, settings.dim, settings.direction, settings.nanFlag);
+    cumDriver(Op, plhs, prhs[0], settings.dim, settings.direction, settings.nanFlag);
 }
 
 }  // namespace
