@@ -62,9 +62,8 @@ std::pair<Dims, double> shapeOf(std::mt19937_64& rng) {
 const vxArray_tag* gShared = nullptr;
 
 // One mixed call, all of it drawn from `seed`: the digest of its result, of the refusal's
-// identifier, or of an injected failure. With `offer`, a third of the calls hand the host a
-// buffer for the result, which must change no digest and, on a refusal, stay untouched.
-std::uint64_t runCall(std::uint64_t seed, bool offer) {
+// identifier, or of an injected failure.
+std::uint64_t runCall(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     const tzcumfun::CumOp op = kAllOps[rng() % 4];
     const bool badClass = rng() % 16 == 0;
@@ -99,17 +98,6 @@ std::uint64_t runCall(std::uint64_t seed, bool offer) {
     for (const auto& array : extra)
         prhs.push_back(array.get());
 
-    const bool toDouble =
-        classId == vxLOGICAL_CLASS && (op == tzcumfun::CumOp::Sum || op == tzcumfun::CumOp::Prod);
-    const vxClassID resultClass = toDouble ? vxDOUBLE_CLASS : classId;
-    std::vector<unsigned char> buffer(
-        standin::numel(input.get()) * standin::elementBytes(resultClass, complexity), 0x5a);
-    std::optional<standin::BufferOffer> offered;
-    // Real data only: an offered buffer keeps a complex result complex where the host makes it
-    // real.
-    if (offer && seed % 3 == 0 && complexity == vxREAL)
-        offered.emplace(resultClass, complexity, standin::numel(input.get()), buffer.data());
-
     matrix::ArrayHandle slot = scalar(-1);
     const vxArray_tag* const before = slot.get();
     standin::failAfter(rng() % 8 == 0 ? 1 + long(rng() % 8) : 0);
@@ -126,11 +114,6 @@ std::uint64_t runCall(std::uint64_t seed, bool offer) {
     if ((digest & 3) != kResult) {
         EXPECT_TRUE(slot.get() == before && *static_cast<const double*>(before->data) == -1)
             << "seed " << seed << " changed the slot";
-    }
-    if (offered && (digest & 3) == kRefused) {
-        EXPECT_TRUE(!offered->taken() && std::all_of(buffer.begin(), buffer.end(),
-                                                     [](unsigned char b) { return b == 0x5a; }))
-            << "seed " << seed << " wrote the offered buffer";
     }
     return digest;
 }
@@ -150,17 +133,17 @@ TEST(Stress, SixteenHostThreadsGetWhatEachCallGetsAlone) {
     for (std::size_t first = 0; first < together.size(); first += calls) {
         threads.emplace_back([&, first] {
             for (std::size_t call = first; call < first + calls; ++call)
-                together[call] = runCall(base + call, true);
+                together[call] = runCall(base + call);
         });
     }
     for (auto& thread : threads)
         thread.join();
 
-    // The same calls again, one at a time, on a pool of one thread, with no buffer offered.
+    // The same calls again, one at a time, on a pool of one thread.
     std::size_t kinds[3] = {};
     tbb::task_arena(1).execute([&] {
         for (std::size_t call = 0; call < together.size(); ++call) {
-            const std::uint64_t digest = runCall(base + call, false);
+            const std::uint64_t digest = runCall(base + call);
             ASSERT_EQ(digest, together[call]) << "seed " << base + call;
             ++kinds[digest & 3];
         }

@@ -82,6 +82,31 @@ def test_logical_and_complex_dtypes(dtype):
         assert tz.cumsum(sparse, axis=1).dtype == complex
 
 
+def test_keyword_and_out_results_keep_the_inputs_signs_of_zero():
+    x = np.array([complex(1, -0.0), complex(2, -0.0)])
+    assert list(np.signbit(tz.cumsum(x, axis=0).imag)) == list(np.signbit(np.cumsum(x).imag))
+    # Nothing to scan along a length-1 axis, a 0-d input, a dimension past the last: copies.
+    A = np.array([[complex(1, -0.0), complex(2, -0.0)]])
+    for call in (lambda out: tz.cummax(A, axis=0, out=out), lambda out: tz.cumsum(A, 3, out=out),
+                 lambda out: tz.cummin(A, 1, "rev", out=out)):
+        out = np.empty_like(A)
+        assert np.signbit(call(out).imag).all() and np.signbit(call(A.copy()).imag).all()
+    assert np.signbit(tz.cumsum(np.complex128(complex(1, -0.0)), axis=0).imag)
+    assert tz.cumsum(A, 3).dtype == tz.cumsum(A[0, 0]).dtype == np.float64  # the host's form
+
+
+@pytest.mark.parametrize("dtype, expected", [(np.int64, [100, 200, 300]), ("i2", [100, 200, 300]),
+                                             (np.float32, [100, 200, 300]), (None, [100, 127, 127])])
+def test_dtype_runs_the_scan_in_the_dtype_asked_for(dtype, expected):
+    a = np.full(3, 100, np.int8)[::-1]
+    got = tz.cumsum(a, dtype=dtype)
+    assert got.dtype == np.dtype(dtype or a.dtype) and got.tolist() == expected
+    big = np.array([2**62, 2**62], np.int64)
+    assert tz.cumsum(big.astype(np.uint64), dtype=np.int64).tolist() == [2**62, 2**63 - 1]
+    out = np.zeros(3, np.int64)
+    assert tz.cumsum(a, dtype=np.int64, out=out) is out and out.tolist() == [100, 200, 300]
+
+
 @pytest.mark.parametrize("kind", [sp.csc_matrix, sp.coo_array])
 @pytest.mark.parametrize("dtype", [np.float64, np.complex128, np.bool_])
 def test_sparse_round_trip(kind, dtype):
@@ -126,6 +151,9 @@ AxisError = getattr(np, "exceptions", np).AxisError
         (lambda: tz.cumsum(sp.csc_matrix(M), out=M.copy()), TypeError, "sparse"),
         (lambda: tz.cumsum(V, out=[0.0] * 3), TypeError, "ndarray, not list"),
         (lambda: tz.call("cumsum", 1, M, out=M.copy()), TypeError, "'out'"),
+        (lambda: tz.cumsum(V, dtype=np.float16), TypeError, "float16"),
+        (lambda: tz.cumsum(V, dtype=np.int64, out=V.copy()), TypeError, "the result's is int64"),
+        (lambda: tz.cumsum(string("x"), dtype=np.int64), TypeError, "dtype"),
     ],
 )
 def test_errors(call, error, text):

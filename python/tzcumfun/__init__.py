@@ -49,7 +49,8 @@ from . import _tzcumfun as _ext
 __all__ = ["KorvexError", "KorvexTypeError", "call", "cummax", "cummin", "cumprod", "cumsum",
            "string"]
 
-_OPERATIONS = {"cumsum": 0, "cumprod": 1, "cummin": 2, "cummax": 3}
+# The operations in the core's table, numbered by their place in it.
+_OPERATIONS = {name: number for number, name in enumerate(_ext.operations)}
 
 
 class KorvexError(ValueError):
@@ -172,8 +173,10 @@ def _wrap_sparse(parts, template):
     return kind((values, row_indices, col_starts), shape=(rows, cols))
 
 
-def _run(op: int, nargout: int, args: tuple, axis=None, reverse=None, nan=None, out=None):
-    result = _ext.run(op, nargout, [_prepared(value) for value in args], axis, reverse, nan, out)
+def _run(op: int, nargout: int, args: tuple, axis=None, reverse=None, nan=None, out=None,
+         dtype=None):
+    result = _ext.run(op, nargout, [_prepared(value) for value in args], axis, reverse, nan, out,
+                      dtype)
     if isinstance(result, tuple):
         template = args[0] if args and _sparse_module(args[0]) is not None else None
         return _wrap_sparse(result, template)
@@ -195,11 +198,11 @@ def _resolve(name: str, shape: tuple, prototype, args: tuple, axis, reverse, nan
     return _ext.resolve(_operation(name), _prepared(prototype), shape, prepared, axis, reverse, nan)
 
 
-def _cumulative(name: str, A, args: tuple, axis, reverse, nan, out):
-    return _run(_OPERATIONS[name], 1, (A, *args), axis, reverse, nan, out)
+def _cumulative(name: str, A, args: tuple, axis, reverse, nan, out, dtype):
+    return _run(_OPERATIONS[name], 1, (A, *args), axis, reverse, nan, out, dtype)
 
 
-def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None):
+def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     """Cumulative sum of ``A``, exact to the bit and in the element's own precision.
 
     ``args`` is the host's form: an optional dimension (counted from 1), then option words
@@ -226,40 +229,41 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None):
     ``out=A`` scans in place. An ``out`` that cannot take the result, or that overlaps ``A``
     without being it, is refused before anything is written, as is ``out`` with sparse input.
     """
-    return _cumulative("cumsum", A, args, axis, reverse, nan, out)
+    return _cumulative("cumsum", A, args, axis, reverse, nan, out, dtype)
 
 
-def cumprod(A, *args, axis=None, reverse=None, nan=None, out=None):
+def cumprod(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     """Cumulative product of ``A``; arguments, keywords and results as in :func:`cumsum`.
 
     Integers saturate at their class's limits at every step; an omitted NaN counts as 1.
     """
-    return _cumulative("cumprod", A, args, axis, reverse, nan, out)
+    return _cumulative("cumprod", A, args, axis, reverse, nan, out, dtype)
 
 
-def cummin(A, *args, axis=None, reverse=None, nan=None, out=None):
+def cummin(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     """Cumulative minimum of ``A``; arguments and keywords as in :func:`cumsum`.
 
     NaN is omitted by default (``nan="include"`` lets it propagate); logical data stays logical.
     Complex values are ordered by magnitude, then by phase angle.
     """
-    return _cumulative("cummin", A, args, axis, reverse, nan, out)
+    return _cumulative("cummin", A, args, axis, reverse, nan, out, dtype)
 
 
-def cummax(A, *args, axis=None, reverse=None, nan=None, out=None):
+def cummax(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     """Cumulative maximum of ``A``; arguments and keywords as in :func:`cumsum`.
 
     NaN is omitted by default (``nan="include"`` lets it propagate); logical data stays logical.
     Complex values are ordered by magnitude, then by phase angle.
     """
-    return _cumulative("cummax", A, args, axis, reverse, nan, out)
+    return _cumulative("cummax", A, args, axis, reverse, nan, out, dtype)
 
 
 def _entry_point(function):
     # The extension resolves and runs calls itself, with no Python code on the way to the gateway,
     # and passes on to `function` those with arguments only Python converts.
     name = function.__name__
-    doc = f"{name}(A, *args, axis=None, reverse=None, nan=None, out=None)\n--\n\n{inspect.getdoc(function)}"
+    signature = "A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None"
+    doc = f"{name}({signature})\n--\n\n{inspect.getdoc(function)}"
     return _ext.entry_point(_OPERATIONS[name], function, doc)
 
 

@@ -33,7 +33,6 @@ from . import _tzcumfun_dask as _kernels
 
 __all__ = ["cummax", "cummin", "cumprod", "cumsum"]
 
-_OPERATIONS = {"cumsum": 0, "cumprod": 1, "cummin": 2, "cummax": 3}
 
 
 def _scan_block(block, carry, op, omit, forward, axis, dtype):
@@ -67,7 +66,7 @@ def _cumulative(name: str, A, args: tuple, keywords: dict):
         raise ValueError(f"tzcumfun.dask.{name} needs known chunk sizes; call compute_chunk_sizes()")
     # The meta block stands for the data: its dtype, and whether it is masked.
     axis, forward, omit, dtype = _tz._resolve(name, A.shape, A._meta, args, **keywords)
-    op = _OPERATIONS[name]
+    op = _tz._OPERATIONS[name]
     token = tokenize(A, op, axis, forward, omit)
     out_name = f"tzcumfun-{name}-{token}"
     edge_name = f"tzcumfun-{name}-edge-{token}"

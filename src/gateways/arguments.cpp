@@ -76,7 +76,11 @@ void parseCumOption(CumOp op, const vxArray_tag* arg, std::uint8_t& direction,
                     std::uint8_t& nanFlag, std::uint8_t& directionSeen, std::uint8_t& nanSeen) {
     if (!Tessaly::String::isScalarText(arg, false, true))
         raiseCumError<Korvex::cumfun::wrongFlag>(op);
-    const std::u16string_view text = readScalarText(arg);
+    applyCumOptionText(op, readScalarText(arg), direction, nanFlag, directionSeen, nanSeen);
+}
+
+void applyCumOptionText(CumOp op, std::u16string_view text, std::uint8_t& direction,
+                        std::uint8_t& nanFlag, std::uint8_t& directionSeen, std::uint8_t& nanSeen) {
     for (const OptionWord& option : kOptionWords) {
         if (!optionWordMatches(text, option.word, 1)) continue;
         if (option.kind == OptionKind::Direction) {

@@ -19,6 +19,14 @@ void parseCumArgs(CumOp op, int nrhs, const vxArray_tag** prhs, std::size_t& dim
 void parseCumOption(CumOp op, const vxArray_tag* arg, std::uint8_t& direction,
                     std::uint8_t& nanFlag, std::uint8_t& directionSeen, std::uint8_t& nanSeen);
 
+// Reads one option word's text, as parseCumOption does once the argument is known to be text;
+// callers that hold the text without a host array (the Python module) use it directly.
+void applyCumOptionText(CumOp op, std::u16string_view text, std::uint8_t& direction,
+                        std::uint8_t& nanFlag, std::uint8_t& directionSeen, std::uint8_t& nanSeen);
+
+// The longest option word, in UTF-16 code units: a longer text matches none.
+inline constexpr std::size_t kLongestCumOption = 14;
+
 // The UTF-16 text of an argument that the host accepted as a text scalar, borrowed in place.
 std::u16string_view readScalarText(const vxArray_tag* arg);
 

@@ -20,7 +20,6 @@ struct HostPrivate {
     std::shared_ptr<const std::vector<std::size_t>> rowIndices;
     std::shared_ptr<const Tessaly::String::StringArray> strings;
     bool foreign = false;  // element data borrowed from the caller
-    bool offered = false;  // over a buffer the caller offered: its complexity is the caller's
 };
 
 inline HostPrivate& privateOf(const vxArray_tag* array) {

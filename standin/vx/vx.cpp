@@ -203,9 +203,6 @@ std::shared_ptr<void> allocateElements(std::size_t bytes) {
     return {memory, [capacity](void* block) { BlockCache::instance().give(block, capacity); }};
 }
 
-// The innermost open offer of the calling thread.
-thread_local BufferOffer* gOffer = nullptr;
-
 bool isNumericClass(vxClassID classId) {
     return classId >= vxDOUBLE_CLASS && classId <= vxUINT64_CLASS;
 }
@@ -278,31 +275,6 @@ void releaseOwner(vxArray_tag* array) noexcept {
 }
 
 }  // namespace
-
-// The one door through which an uninitialised array takes an offered buffer.
-struct OfferAccess {
-    static bool take(HostPrivate& priv) {
-        BufferOffer* offer = gOffer;
-        if (offer == nullptr || offer->taken_ || offer->classId_ != priv.classId ||
-            offer->complexity_ != priv.complexity || offer->count_ != product(priv.dims)) {
-            return false;
-        }
-        priv.buffer = std::shared_ptr<void>(offer->data_, [](void*) {});
-        priv.foreign = true;
-        priv.offered = true;
-        offer->taken_ = true;
-        return true;
-    }
-};
-
-BufferOffer::BufferOffer(vxClassID classId, vxComplexity complexity, std::size_t count, void* data)
-    : classId_(classId), complexity_(complexity), count_(count), data_(data), previous_(gOffer) {
-    gOffer = this;
-}
-
-BufferOffer::~BufferOffer() {
-    gOffer = previous_;
-}
 
 namespace detail {
 
@@ -546,10 +518,8 @@ ArrayHandle do_create_uninitnumeric(std::size_t ndims, const std::size_t* dims, 
                                     vxComplexity complexity) {
     standin::countFaultStep();
     auto priv = standin::newPrivate(classId, complexity, standin::Dims(dims, dims + ndims));
-    if (!standin::OfferAccess::take(*priv)) {
-        priv->buffer = standin::allocateElements(standin::product(priv->dims) *
-                                                 standin::elementBytes(classId, complexity));
-    }
+    priv->buffer = standin::allocateElements(standin::product(priv->dims) *
+                                             standin::elementBytes(classId, complexity));
     return standin::detail::makeHeader(std::move(priv), false);
 }
 
@@ -567,10 +537,7 @@ bool vxIsEmpty(const vxArray_tag* array) {
 
 void vxFreeImagIfZero(vxArray_tag* array) {
     HostPrivate& priv = privateOf(array);
-    // An offered buffer holds what the caller asked for, a complex result stays complex there;
-    // making it real would also need a new buffer after the scan, a failure that loses nothing
-    // only before.
-    if (priv.complexity != vxCOMPLEX || priv.offered) return;
+    if (priv.complexity != vxCOMPLEX) return;
     standin::countFaultStep();
     const std::size_t count =
         standin::isSparse(array) ? priv.rowIndices->size() : standin::numel(array);

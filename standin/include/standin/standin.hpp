@@ -30,35 +30,6 @@ ArrayHandle makeArray(vxClassID classId, const Dims& dims, vxComplexity complexi
 // unless the array is passed somewhere that writes in place.
 ArrayHandle makeBorrowed(vxClassID classId, const Dims& dims, vxComplexity complexity, void* data);
 
-// Offers the caller's buffer to the next uninitialised numeric array of exactly this class,
-// complexity and element count that the calling thread creates, so that a call writes its result
-// straight into memory the caller chose (a user's output array, or the input's own buffer for an
-// in-place scan). The array that takes it borrows it, as makeBorrowed does: the host never frees
-// it, and keeps its complexity: a complex result whose imaginary parts are all zero stays
-// complex in it, as the scan wrote it. The offer is made once and lasts until the guard
-// is destroyed; an offer not taken by then is withdrawn. An offer made while another is open on
-// the same thread replaces it until the newer guard ends. Arrays of other classes, shapes or
-// threads, and every other host allocation, never see it. A failed call that never reached the
-// allocation leaves the buffer untouched and `taken()` false.
-class BufferOffer {
-  public:
-    BufferOffer(vxClassID classId, vxComplexity complexity, std::size_t count, void* data);
-    ~BufferOffer();
-    BufferOffer(const BufferOffer&) = delete;
-    BufferOffer& operator=(const BufferOffer&) = delete;
-
-    // True once an array was made over the buffer.
-    bool taken() const { return taken_; }
-
-  private:
-    friend struct OfferAccess;
-    vxClassID classId_;
-    vxComplexity complexity_;
-    std::size_t count_;
-    void* data_;
-    bool taken_ = false;
-    BufferOffer* previous_;
-};
 // A two-dimensional compressed-column sparse array of class double or logical: `colStarts` has
 // cols + 1 entries, `rowIndices` and `values` one per stored element (complex interleaved).
 ArrayHandle makeSparse(vxClassID classId, vxComplexity complexity, std::size_t rows,
