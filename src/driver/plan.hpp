@@ -61,19 +61,11 @@ using FirstNonSingleton = std::size_t (*)(std::size_t ndims, const std::size_t* 
 CumPlan planCumCall(CumOp op, const CumSettings& settings, const CumInput& input,
                     FirstNonSingleton firstNonSingleton);
 
-// A host array as planning sees it.
-CumInput describeHostArray(const vxArray_tag* array);
-
 // Runs `plan` from the input's elements into `out`, both dense in the host's order and of
 // `plan.numel` elements; `out` may be `in` when the result's element type is the input's (in
 // place). With nothing to scan the elements are copied, logical data converted to double. The
 // caller has checked the buffers; nothing here throws once the scan starts.
 void executeCumPlan(const CumPlan& plan, const void* in, void* out);
-
-// Runs `plan` on a host array into a fresh host result, which the host's rules finish (an
-// all-zero imaginary part dropped, sparse data made sparse again) and which is moved into
-// `plhs[0]` as the very last step, so that a failure anywhere leaves the slot as it was.
-void executeToHost(const CumPlan& plan, const vxArray_tag* input, matrix::ArrayHandle* plhs);
 
 // The operation's kernels: the scan of `in` into `out` in the plan's geometry.
 template <CumOp Op>
