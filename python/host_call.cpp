@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "driver/array_header.hpp"
+#include "driver/driver.hpp"
 #include "element_class.hpp"
 #include "gateways/arguments.hpp"
 #include "gateways/cumfun.hpp"

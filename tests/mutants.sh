@@ -10,15 +10,16 @@ PYTHON=/usr/bin/python3
 LOG=${TMPDIR:-/tmp}/mutants.$$
 # name ~~ file ~~ text ~~ replacement
 MUTANTS=(
-'odd-bool-bytes-passed-raw~~python/tzcumfun_module.cpp~~if (arg.made && !(logical && holdsOddBools(array))) {~~if (arg.made) {'
-'1d-axis-off-by-one~~python/tzcumfun_module.cpp~~return ndim == 1 && value == 0 ? 2 : static_cast<std::size_t>(value) + 1;~~return static_cast<std::size_t>(value) + 1;'
-'axis-past-the-last-accepted~~python/tzcumfun_module.cpp~~value < -count || value >= count~~value < -count'
-'keywords-drop-the-imaginary-part~~python/tzcumfun_module.cpp~~const int type = call.numpyTerms || intoOut ? call.resultType : hostType;~~const int type = intoOut ? call.resultType : hostType;'
-'out-offered-in-the-other-order~~python/tzcumfun_module.cpp~~return (flags & (data.reversed ? NPY_ARRAY_C_CONTIGUOUS : NPY_ARRAY_F_CONTIGUOUS)) != 0;~~return true;'
-'offered-complex-made-real~~standin/vx/vx.cpp~~if (priv.complexity != vxCOMPLEX || priv.offered) return;~~if (priv.complexity != vxCOMPLEX) return;'
-'masked-array-read-raw~~python/tzcumfun_module.cpp~~if (isMasked(value)) throw py::type_error(kMaskedRefusal);~~'
+'odd-bool-bytes-passed-raw~~python/dense.cpp~~(logical && holdsOddBools(data.array))) {~~false) {'
+'1d-axis-off-by-one~~python/planning.cpp~~return ndim == 1 && value == 0 ? 2 : static_cast<std::size_t>(value) + 1;~~return static_cast<std::size_t>(value) + 1;'
+'axis-past-the-last-accepted~~python/planning.cpp~~value < -count || value >= count~~value < -count'
+'keywords-drop-the-imaginary-part~~python/dense.cpp~~return call->hostForm && plan.complex ?~~return plan.complex ?'
+'host-form-keeps-zero-imaginary-parts~~python/dense.cpp~~    if (!zero) return result;~~    return result;'
+'out-written-in-the-other-order~~python/out.cpp~~return (flags & (cOrder ? NPY_ARRAY_C_CONTIGUOUS : NPY_ARRAY_F_CONTIGUOUS)) != 0;~~return true;'
+'option-text-cut-short~~python/planning.cpp~~count + 2 <= units.size()~~count + 2 <= 8'
+'masked-array-read-raw~~python/dense.cpp~~if (isMasked(value)) throw py::type_error(kMaskedRefusal);~~'
 'data-type-refusal-not-a-type-error~~python/tzcumfun_module.cpp~~const bool dataType = msgId.catalog~~const bool dataType = false && msgId.catalog'
-'c-order-dimension-counted-from-the-start~~python/tzcumfun_module.cpp~~const bool reversed = data.reversed && call.workDim~~const bool reversed = false && call.workDim'
+'c-order-dimension-counted-from-the-start~~python/dense.cpp~~if (work < dims.size()) work = dims.size() - 1 - work;~~'
 'cummin-includes-nan~~src/driver/operations.hpp~~{CumOp::Min, "cummin", 1, false}~~{CumOp::Min, "cummin", 0, false}'
 'complex-tie-reversed~~src/functors/complex_order.cpp~~return angleB > angleA;~~return angleB < angleA;'
 'leak-when-imag-drop-fails~~src/driver/driver.cpp~~    vxFreeImagIfZero(result.get());
@@ -38,13 +39,14 @@ MUTANTS=(
 'arity-inputs-checked-first~~src/gateways/gateways.cpp~~if (nlhs > 1) matrix~~if (nlhs > 1 && nrhs >= 1) matrix'
 'legacy-hook-skipped~~src/gateways/errors.cpp~~matrix::detail::do_legacy_vx_error(error);~~'
 'hypot-split-inexact~~src/functors/complex_order.cpp~~kSplitMask = ~Bits{0xffffffff}~~kSplitMask = ~Bits{0xffff}'
-'past-last-result-aliases-input~~python/tzcumfun_module.cpp~~bool shared = !standin::ownsDataAlone(result.get());
+'past-last-result-aliases-input~~python/host_call.cpp~~bool shared = !standin::ownsDataAlone(result.get());
     for (const vxArray_tag* input : inputs)
         shared = shared || standin::sharesData(result.get(), input);~~bool shared = false;'
-'fortran-input-written-through~~python/tzcumfun_module.cpp~~return standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));~~auto handle = standin::makeBorrowed(classId, dims, complexity, PyArray_DATA(array));
-    standin::markReusableTemporary(handle.get());
-    return handle;'
-'gil-held-during-scan~~python/tzcumfun_module.cpp~~const GilRelease unlocked(~~const GilRelease unlocked(false && '
+'fortran-input-written-through~~python/host_call.cpp~~    arg.array = arg.made.get();
+    arg.owner = data->owner~~    standin::markReusableTemporary(arg.made.get());
+    arg.array = arg.made.get();
+    arg.owner = data->owner'
+'gil-held-during-scan~~python/dense.cpp~~const GilRelease unlocked(~~const GilRelease unlocked(false && '
 'reverse-starts-early~~src/traversal/contiguous.hpp~~in += count * dimLen;~~in += count * dimLen - 1;'
 'int-product-wraps~~src/functors/prod.hpp~~if (__builtin_mul_overflow(prev, x, &product)) [[unlikely]] {~~if (__builtin_mul_overflow(prev, x, &product) && false) {'
 'int-product-ignores-factor-sign~~src/functors/prod.hpp~~return (prev < 0) != (x < 0) ? kMin : kMax;~~return prev < 0 ? kMin : kMax;'

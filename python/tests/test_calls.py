@@ -125,6 +125,7 @@ AxisError = getattr(np, "exceptions", np).AxisError
     [
         (lambda: tz.cumsum(M, string(None)), KorvexError, "Korvex:string:MissingNotSupported"),
         (lambda: tz.cumsum(M, "bogus"), KorvexError, "Korvex:cumsum:wrongFlag"),
+        (lambda: tz.cumsum(M, 2, "includemissing!"), KorvexError, "Korvex:cumsum:wrongFlag"),
         (lambda: tz.cumsum("abc", axis=0), KorvexTypeError, "Korvex:cumsum:wrongInput"),
         (lambda: tz.call("cummin", 1, string("x")), KorvexTypeError, "Korvex:cummin:wrongInput"),
         (lambda: tz.cumsum(M, 10**400), KorvexError,
