@@ -9,7 +9,7 @@ Each function takes the host's call form::
 
 or NumPy-style keywords, never both at once::
 
-    cumsum(A, axis=1, reverse=True, nan="omit")
+    cumsum(A, axis=1, reverse=True, nan="omit", dtype=np.int64)
 
 Which rules hold depends on the form a call is written in:
 
@@ -19,10 +19,14 @@ rule                                   host form             keywords, and tzcum
 dimension or axis past the last        a singleton: ``A``    ``AxisError``
 negative dimension or axis             refused by the host   from the end, down to ``-ndim``
 axis below ``-ndim``                   -                     ``AxisError``
-complex result, imaginary parts all 0  comes back real       stays complex
+complex result, imaginary parts all 0  comes back real       stays complex, bits as scanned
+``out=``                               the keyword column    the keyword column
 =====================================  ====================  ================================
 
-The host form is ``(A, dim, words...)``; keywords are ``axis``, ``reverse`` and ``nan``.
+The host form is ``(A, dim, words...)``; keywords are ``axis``, ``reverse``, ``nan`` and
+``dtype``. With nothing to scan (an axis of length 1, a 0-d array, a dimension past the last)
+the result is a copy of ``A``, in the keyword form and with ``out=`` to the bit, signs of zero
+included.
 
 ``A.shape`` gives the host array's dimensions in column-major element order. A 1-D array of
 length n is a 1-by-n row and a 0-d array or Python scalar is 1-by-1; every result has ``A``'s
@@ -211,8 +215,11 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     so ``A`` comes back as it is. The keywords ``axis`` (0-based: axis k is dimension k+1;
     negative axes count from the end, and a 1-D array's only axis is the row it forms),
     ``reverse`` (bool) and ``nan`` (``"include"`` or ``"omit"``) say the same in NumPy's terms,
-    with NumPy's rules: an axis outside ``-ndim..ndim-1`` raises ``AxisError``. They cannot be
-    mixed with ``args``. The default scans the first dimension whose length is not 1, which for a
+    with NumPy's rules: an axis outside ``-ndim..ndim-1`` raises ``AxisError``. ``dtype`` (any
+    NumPy dtype the host has a class for: bool, the integers of 8 to 64 bits, float32, float64,
+    complex64, complex128) converts ``A`` once and runs the scan in it, so an int8 array summed
+    with ``dtype=np.int64`` saturates at int64's limits; another dtype raises TypeError. The
+    keywords cannot be mixed with ``args``. The default scans the first dimension whose length is not 1, which for a
     1-D array is the array itself.
 
     Logical data sums to double; integers saturate at their class's limits at every step; NaN is
@@ -223,7 +230,8 @@ def cumsum(A, *args, axis=None, reverse=None, nan=None, out=None, dtype=None):
     Masked arrays are refused. Errors raise :class:`KorvexError`.
 
     ``out``, with either form, is an ndarray of ``A``'s shape and of the dtype the result takes
-    with keywords (a complex input's result stays complex), C- or Fortran-contiguous, aligned,
+    with keywords (a complex input's result stays complex; with ``dtype``, the result of data of
+    that dtype), C- or Fortran-contiguous, aligned,
     native and writable; the scan writes into it and the call returns it. Given in ``A``'s element
     order (C for C-ordered input, Fortran otherwise) it is written directly, with no temporary;
     ``out=A`` scans in place. An ``out`` that cannot take the result, or that overlaps ``A``

@@ -28,7 +28,8 @@ class string:
 
 class _Cumulative(Protocol):
     # cumsum, cumprod, cummin and cummax: an ndarray gives an ndarray of its own shape, C-ordered
-    # for C-ordered input; sparse input gives SciPy's CSC kind.
+    # for C-ordered input; sparse input gives SciPy's CSC kind. `dtype` (keyword form) converts
+    # the input once and runs the scan in it.
     @overload
     def __call__(
         self,
@@ -38,6 +39,7 @@ class _Cumulative(Protocol):
         reverse: bool | None = ...,
         nan: _NaN | None = ...,
         out: np.ndarray | None = ...,
+        dtype: npt.DTypeLike = ...,
     ) -> np.ndarray: ...
     @overload
     def __call__(
@@ -48,6 +50,7 @@ class _Cumulative(Protocol):
         reverse: bool | None = ...,
         nan: _NaN | None = ...,
         out: np.ndarray | None = ...,
+        dtype: npt.DTypeLike = ...,
     ) -> Any: ...
 
 cumsum: _Cumulative

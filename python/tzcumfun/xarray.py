@@ -8,10 +8,11 @@ the name of the dimension to scan::
 
 The result keeps the input's dimension order, coordinates, name and attributes, and its values are
 bit for bit those of :func:`tzcumfun.cumsum` along the same axis of the data. Without a dimension,
-a variable is scanned by the host's default rule over its own dimension order: along its first
-dimension whose length is not 1. A ``Dataset`` scans each data variable that has the dimension
-(every data variable when none is named) and keeps the others as they are. Dask-backed variables
-stay lazy and are scanned by :mod:`tzcumfun.dask`.
+as in xarray's own ``cumsum()``, a variable is scanned along every one of its dimensions in turn,
+in its own dimension order. Calls are made in NumPy's terms, so the dtype is the data's (a complex
+result stays complex) whether the data is in memory or on Dask. A ``Dataset`` scans each data
+variable that has the dimension (every data variable when none is named) and keeps the others as
+they are. Dask-backed variables stay lazy and are scanned by :mod:`tzcumfun.dask`.
 
 An unknown dimension raises xarray's ``ValueError``; the library's refusals are
 :class:`tzcumfun.KorvexError` as in every other call.
@@ -33,13 +34,19 @@ _NaN = Optional[Literal["include", "omit"]]
 
 def _scanned(name: str, variable: xr.Variable, dim: Optional[Hashable], keywords: dict):
     """The scanned data of one variable: a NumPy array, or a lazy Dask array for Dask data."""
-    if dim is not None:
-        keywords = {**keywords, "axis": variable.get_axis_num(dim)}
     if variable.chunks is not None:
         from . import dask as _tzd  # Dask is needed only by callers who hold Dask data
 
-        return getattr(_tzd, name)(variable.data, **keywords)
-    return getattr(_tz, name)(variable.data, **keywords)
+        function = getattr(_tzd, name)
+    else:
+        function = getattr(_tz, name)
+    if dim is not None:
+        return function(variable.data, axis=variable.get_axis_num(dim), **keywords)
+    # No dimension named: every dimension in turn (a 0-d variable is one element along axis 0).
+    data = variable.data
+    for axis in range(max(variable.ndim, 1)):
+        data = function(data, axis=axis, **keywords)
+    return data
 
 
 def _cumulative(name: str, obj, dim, reverse, nan):
