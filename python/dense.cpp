@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "driver/array_header.hpp"
 #include "element_class.hpp"
 #include "host/mathcore.hpp"
 #include "module.hpp"
@@ -132,6 +133,35 @@ py::object emptyLike(PyArrayObject* shapeOf, int type, bool cOrder) {
     return made;
 }
 
+// From this many bytes a result takes its memory from the host, as the host's own results do:
+// its cache hands back freed blocks whose pages are already there, where a fresh mapping would
+// fault in every page on every call.
+constexpr std::size_t kHostMemoryFrom = std::size_t{1} << 20;
+
+// A new result for `plan` of the shape of `shapeOf`, in C order if `cOrder`, else Fortran's.
+py::object newResult(PyArrayObject* shapeOf, const CumPlan& plan, bool cOrder) {
+    const int type = resultTypeOf(plan);
+    if (plan.numel * elementBytes(plan.resultClass, plan.complex) < kHostMemoryFrom) {
+        return emptyLike(shapeOf, type, cOrder);
+    }
+    const std::size_t count = plan.numel;
+    matrix::ArrayHandle host = matrix::detail::do_create_uninitnumeric(
+        1, &count, plan.resultClass, plan.complex ? vxCOMPLEX : vxREAL);
+    // The capsule takes the host array over only once it exists, so a failure loses nothing.
+    auto owner =
+        py::reinterpret_steal<py::object>(PyCapsule_New(host.get(), nullptr, releaseHostArray));
+    if (!owner) throw py::error_already_set();
+    void* const data = host.release()->data;
+    auto made = py::reinterpret_steal<py::object>(PyArray_NewFromDescr(
+        &PyArray_Type, PyArray_DescrFromType(type), PyArray_NDIM(shapeOf), PyArray_DIMS(shapeOf),
+        nullptr, data, NPY_ARRAY_WRITEABLE | (cOrder ? 0 : NPY_ARRAY_F_CONTIGUOUS), nullptr));
+    if (!made) throw py::error_already_set();
+    if (PyArray_SetBaseObject(asArray(made), owner.release().ptr()) < 0) {
+        throw py::error_already_set();
+    }
+    return made;
+}
+
 // In the host's terms a complex result whose imaginary parts are all zero (-0 included) is real.
 py::object hostRule(py::object result, const CumPlan& plan) {
     auto* array = asArray(result);
@@ -169,6 +199,11 @@ void scanInto(const CumPlan& plan, const void* in, PyObject* out, bool direct, b
     if (PyArray_CopyInto(target, asArray(staging)) < 0) throw py::error_already_set();
 }
 
+void releaseHostArray(PyObject* capsule) {
+    const matrix::ArrayHandle array(
+        static_cast<vxArray_tag*>(PyCapsule_GetPointer(capsule, nullptr)));
+}
+
 int resultTypeOf(const CumPlan& plan) {
     return typeOfClass(plan.resultClass, plan.complex);
 }
@@ -191,7 +226,7 @@ py::object denseCall(CumOp op, std::span<PyObject* const> args, const NumpyTerms
     const int type = resultTypeOf(plan);
     const void* in = PyArray_DATA(data->array);
     if (out == nullptr) {
-        py::object result = emptyLike(data->array, type, data->cOrder);
+        py::object result = newResult(data->array, plan, data->cOrder);
         execute(plan, in, PyArray_DATA(asArray(result)));
         return call->hostForm && plan.complex ? hostRule(std::move(result), plan) : result;
     }

@@ -141,11 +141,6 @@ py::tuple sparseResult(const vxArray_tag* result, int type) {
     return py::make_tuple(parts.rows, parts.cols, colStarts, rowIndices, values);
 }
 
-void destroyHostArray(PyObject* capsule) {
-    const matrix::ArrayHandle array(
-        static_cast<vxArray_tag*>(PyCapsule_GetPointer(capsule, nullptr)));
-}
-
 // A full result in the caller's shape and order when its element count allows, else in the
 // host's dimensions in Fortran order, of NumPy type `type`. The array takes over the host's
 // buffer unless another array may still reach it, since a result must never alias the caller's
@@ -189,7 +184,7 @@ py::object denseResult(matrix::ArrayHandle result, Arguments inputs, const UserS
         // The capsule takes the array over only once it exists, so a failure to make it loses
         // nothing.
         owner = py::reinterpret_steal<py::object>(
-            PyCapsule_New(result.get(), nullptr, destroyHostArray));
+            PyCapsule_New(result.get(), nullptr, releaseHostArray));
         if (!owner) throw py::error_already_set();
         (void)result.release();
     }

@@ -60,6 +60,9 @@ long& inputCopies();
 // Whether `value` is a NumPy masked array.
 bool isMasked(PyObject* value);
 
+// The destructor of a capsule that owns a host array lent to NumPy.
+void releaseHostArray(PyObject* capsule);
+
 // NumPy's type number of a plan's result.
 int resultTypeOf(const CumPlan& plan);
 
