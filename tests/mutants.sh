@@ -29,6 +29,9 @@ MUTANTS=(
 'duplicate-direction-as-wrong-flag~~src/gateways/arguments.cpp~~raiseCumError<Korvex::cumfun::duplicateDirection>~~raiseCumError<Korvex::cumfun::wrongFlag>'
 'sparse-drops-zero-real-part~~standin/vx/vx.cpp~~++stored) {~~++stored) {
             if (source.classId == vxDOUBLE_CLASS && static_cast<const double*>(source.buffer.get())[stored * part / 8] == 0.0) continue;'
+'kept-block-smaller-than-need~~standin/vx/vx.cpp~~const bool fits = block->capacity >= bytes && block->capacity / 2 <= bytes;~~const bool fits = block->capacity / 2 <= bytes;'
+'kept-block-handed-out-twice~~standin/vx/vx.cpp~~blocks_.erase(best);~~(void)best;'
+'dask-carry-dtype-by-identity~~python/tzcumfun_dask.cpp~~carry->dtype().equal(outType)~~carry->dtype().is(outType)'
 'logical-cumprod-stays-logical~~src/driver/driver.cpp~~return op == CumOp::Sum || op == CumOp::Prod;~~return op == CumOp::Sum;'
 'options-case-sensitive~~src/gateways/arguments.cpp~~if (foldAscii(text[unit]) != foldAscii(word[unit]))~~if (text[unit] > 127 || text[unit] != word[unit])'
 'dimension-2^63-accepted~~standin/mathcore/mathcore.cpp~~real < 9223372036854775808.0~~real <= 9223372036854775808.0'
