@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/types.hpp"
+#include "driver/classes.hpp"
+#include "driver/operations.hpp"
 #include "gateways/cumfun.hpp"
 #include "host/tzfl.hpp"
 #include "standin/standin.hpp"
@@ -27,22 +28,16 @@ inline Gateway gatewayOf(tzcumfun::CumOp op) {
 }
 
 inline const char* nameOf(tzcumfun::CumOp op) {
-    static const char* const kNames[] = {"cumsum", "cumprod", "cummin", "cummax"};
-    return kNames[static_cast<int>(op)];
+    return tzcumfun::operationOf(op).name.data();
 }
 
 // The host class of an element type (complex types by their parts).
 template <class T>
 constexpr vxClassID hostClass() {
     if constexpr (requires { typename T::value_type; }) {
-        return hostClass<typename T::value_type>();
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return vxLOGICAL_CLASS;
-    } else if constexpr (std::is_floating_point_v<T>) {
-        return sizeof(T) == sizeof(double) ? vxDOUBLE_CLASS : vxSINGLE_CLASS;
-    } else {  // the integer classes run int8, uint8, int16, ... uint64
-        const int sizeRank = sizeof(T) == 1 ? 0 : sizeof(T) == 2 ? 1 : sizeof(T) == 4 ? 2 : 3;
-        return static_cast<vxClassID>(vxINT8_CLASS + 2 * sizeRank + std::is_unsigned_v<T>);
+        return tzcumfun::classOfElement<typename T::value_type>();
+    } else {
+        return tzcumfun::classOfElement<T>();
     }
 }
 

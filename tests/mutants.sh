@@ -19,17 +19,19 @@ MUTANTS=(
 'masked-array-read-raw~~python/tzcumfun_module.cpp~~if (isMasked(value)) throw py::type_error(kMaskedRefusal);~~'
 'data-type-refusal-not-a-type-error~~python/tzcumfun_module.cpp~~const bool dataType = msgId.catalog~~const bool dataType = false && msgId.catalog'
 'c-order-dimension-counted-from-the-start~~python/tzcumfun_module.cpp~~const bool reversed = data.reversed && call.workDim~~const bool reversed = false && call.workDim'
-'cummin-includes-nan~~src/gateways/gateways.cpp~~(op == CumOp::Min || op == CumOp::Max) ? 1~~op == CumOp::Max ? 1'
+'cummin-includes-nan~~src/driver/operations.hpp~~{CumOp::Min, "cummin", 1, false}~~{CumOp::Min, "cummin", 0, false}'
 'complex-tie-reversed~~src/functors/complex_order.cpp~~return angleB > angleA;~~return angleB < angleA;'
 'leak-when-imag-drop-fails~~src/driver/driver.cpp~~    vxFreeImagIfZero(result.get());
-    if (sparse)~~    vxArray_tag* raw = result.release();
+    if (plan.sparse)~~    vxArray_tag* raw = result.release();
     vxFreeImagIfZero(raw);
     result.reset(raw);
-    if (sparse)'
+    if (plan.sparse)'
 'duplicate-direction-as-wrong-flag~~src/gateways/arguments.cpp~~raiseCumError<Korvex::cumfun::duplicateDirection>~~raiseCumError<Korvex::cumfun::wrongFlag>'
 'sparse-drops-zero-real-part~~standin/vx/vx.cpp~~++stored) {~~++stored) {
             if (source.classId == vxDOUBLE_CLASS && static_cast<const double*>(source.buffer.get())[stored * part / 8] == 0.0) continue;'
-'logical-cumprod-stays-logical~~src/driver/driver.cpp~~return op == CumOp::Sum || op == CumOp::Prod;~~return op == CumOp::Sum;'
+'logical-cumprod-stays-logical~~src/driver/operations.hpp~~{CumOp::Prod, "cumprod", 0, true}~~{CumOp::Prod, "cumprod", 0, false}'
+'one-element-omit-copied~~src/driver/plan.cpp~~const bool oneElementIsCopy = !operation.logicalBecomesDouble || settings.nanFlag == 0;~~const bool oneElementIsCopy = true;'
+'sparse-logical-scanned-as-logical~~src/driver/driver.cpp~~scan.classId = plan.resultClass;~~'
 'options-case-sensitive~~src/gateways/arguments.cpp~~if (foldAscii(text[unit]) != foldAscii(word[unit]))~~if (text[unit] > 127 || text[unit] != word[unit])'
 'dimension-2^63-accepted~~standin/mathcore/mathcore.cpp~~real < 9223372036854775808.0~~real <= 9223372036854775808.0'
 'scans-into-callers-input~~src/driver/driver.cpp~~} else if (hasFlags(input, vx_flags::reusableTemp)) {~~} else if (true) {'

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "driver/types.hpp"
 
@@ -34,21 +35,16 @@ constexpr const Operation& operationOf(CumOp op) {
     return kOperations[static_cast<std::size_t>(op)];
 }
 
-// Calls `visit.template operator()<Op>()` with the tag `op` as a constant, the one switch from a
-// run-time operation to code compiled for it.
+// Calls `visit.template operator()<Op>()` with the tag `op` as a constant: the one step from a
+// run-time operation to code compiled for it, read off the table.
 template <class Visit>
-decltype(auto) visitOperation(CumOp op, Visit&& visit) {
-    switch (op) {
-        case CumOp::Sum:
-            return visit.template operator()<CumOp::Sum>();
-        case CumOp::Prod:
-            return visit.template operator()<CumOp::Prod>();
-        case CumOp::Min:
-            return visit.template operator()<CumOp::Min>();
-        case CumOp::Max:
-        default:
-            return visit.template operator()<CumOp::Max>();
+void visitOperation(CumOp op, Visit&& visit) {
+    [&]<std::size_t... Row>(std::index_sequence<Row...>) {
+        (void)((op == kOperations[Row].op &&
+                (visit.template operator()<kOperations[Row].op>(), true)) ||
+               ...);
     }
+    (std::make_index_sequence<kOperations.size()>());
 }
 
 }  // namespace tzcumfun

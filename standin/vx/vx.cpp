@@ -24,6 +24,7 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
+#include "driver/classes.hpp"
 #include "host/tzfl.hpp"
 #include "standin/standin.hpp"
 #include "vx/array_private.hpp"
@@ -233,32 +234,17 @@ std::unique_ptr<HostPrivate> newPrivate(vxClassID classId, vxComplexity complexi
 
 // Reads element `index` of a real array of any numeric or logical class as double.
 double elementAsDouble(vxClassID classId, const void* data, std::size_t index) {
-    switch (classId) {
-        case vxLOGICAL_CLASS:
-            return static_cast<const unsigned char*>(data)[index] != 0 ? 1.0 : 0.0;
-        case vxDOUBLE_CLASS:
-            return static_cast<const double*>(data)[index];
-        case vxSINGLE_CLASS:
-            return static_cast<const float*>(data)[index];
-        case vxINT8_CLASS:
-            return static_cast<const signed char*>(data)[index];
-        case vxUINT8_CLASS:
-            return static_cast<const unsigned char*>(data)[index];
-        case vxINT16_CLASS:
-            return static_cast<const short*>(data)[index];
-        case vxUINT16_CLASS:
-            return static_cast<const unsigned short*>(data)[index];
-        case vxINT32_CLASS:
-            return static_cast<const int*>(data)[index];
-        case vxUINT32_CLASS:
-            return static_cast<const unsigned int*>(data)[index];
-        case vxINT64_CLASS:
-            return static_cast<double>(static_cast<const long long*>(data)[index]);
-        case vxUINT64_CLASS:
-            return static_cast<double>(static_cast<const unsigned long long*>(data)[index]);
-        default:
-            return 0.0;
-    }
+    return tzcumfun::visitElementClass(
+        classId,
+        [&]<class T>(tzcumfun::ElementClass<T> /*element*/) {
+            // Logical bytes other than 0 and 1 still read as true.
+            if constexpr (std::is_same_v<T, bool>) {
+                return static_cast<const unsigned char*>(data)[index] != 0 ? 1.0 : 0.0;
+            } else {
+                return static_cast<double>(static_cast<const T*>(data)[index]);
+            }
+        },
+        [] { return 0.0; });
 }
 
 template <class Error>
@@ -333,32 +319,8 @@ ArrayHandle makeHeader(std::unique_ptr<HostPrivate> priv, bool sparse) {
 }  // namespace detail
 
 std::size_t elementBytes(vxClassID classId, vxComplexity complexity) {
-    std::size_t bytes = 0;
-    switch (classId) {
-        case vxLOGICAL_CLASS:
-        case vxINT8_CLASS:
-        case vxUINT8_CLASS:
-            bytes = 1;
-            break;
-        case vxCHAR_CLASS:
-        case vxINT16_CLASS:
-        case vxUINT16_CLASS:
-            bytes = 2;
-            break;
-        case vxSINGLE_CLASS:
-        case vxINT32_CLASS:
-        case vxUINT32_CLASS:
-            bytes = 4;
-            break;
-        case vxDOUBLE_CLASS:
-        case vxINT64_CLASS:
-        case vxUINT64_CLASS:
-            bytes = 8;
-            break;
-        default:
-            bytes = 0;
-    }
-    return complexity == vxCOMPLEX ? 2 * bytes : bytes;
+    if (classId == vxCHAR_CLASS) return 2;  // UTF-16 code units
+    return tzcumfun::elementBytes(classId, complexity == vxCOMPLEX);
 }
 
 ArrayHandle makeArray(vxClassID classId, const Dims& dims, vxComplexity complexity) {
