@@ -725,7 +725,8 @@ void reportApiBits(std::ostream& report) {
             }
             report << "  " << std::left << std::setw(40) << apiName(which, peer).substr(18)
                    << differing << " of " << ours.size() << " differ, by at most " << most
-                   << " ulp and " << std::setprecision(2) << widest << "\n";
+                   << " ulp and " << std::scientific << std::setprecision(1) << widest
+                   << std::defaultfloat << "\n";
         }
     }
     std::vector<std::int8_t> bytes(kApiCount);
