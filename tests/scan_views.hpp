@@ -1,6 +1,5 @@
-// The strided-view API on the differential suite's data: the gateway's call again through
-// tzcumfun::scan, input and output each laid out column-major, row-major, in a random order of
-// the axes or every other element, or scanned in place; each must give the gateway's bits.
+// The gateway's call again through tzcumfun::scan, input and output each column-major, row-major,
+// in any order of the axes, every other element, or in place: each must give the gateway's bits.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "gateways/scan.hpp"
@@ -17,14 +17,6 @@
 #include "reference.hpp"
 
 namespace testing_support {
-
-// The element type of a host class: logical, then double, single, int8 ... uint64 in a row.
-template <class T>
-tzcumfun::ElementType elementTypeOf() {
-    const vxClassID classId = hostClass<T>();
-    return static_cast<tzcumfun::ElementType>(
-        classId == vxLOGICAL_CLASS ? 0 : 1 + classId - vxDOUBLE_CLASS);
-}
 
 // Strides of a random layout of `dims`, and the elements its span holds.
 inline std::vector<std::ptrdiff_t> randomStrides(const Dims& dims, std::size_t& span,
@@ -58,8 +50,7 @@ void checkScanViews(tzcumfun::CumOp op, const reference::Buffer<In>& values, con
                     std::size_t dim, bool forward, bool omit, const void* gateway, bool real,
                     bool sparse, std::mt19937_64& rng) {
     const bool minMax = op == tzcumfun::CumOp::Min || op == tzcumfun::CumOp::Max;
-    std::size_t inSpan = 0;
-    std::size_t outSpan = 0;
+    std::size_t inSpan = 0, outSpan = 0;
     const auto inStrides = randomStrides(dims, inSpan, rng);
     const std::unique_ptr<In[]> in(new In[inSpan]());
     for (std::size_t at = 0; at < values.size(); ++at)
@@ -75,14 +66,15 @@ void checkScanViews(tzcumfun::CumOp op, const reference::Buffer<In>& values, con
         byDefault ? tzcumfun::NaNRule::byDefault
                   : (omit ? tzcumfun::NaNRule::omit : tzcumfun::NaNRule::include)};
     constexpr bool kComplex = reference::IsComplex<In>::value;
+    const auto type = [](vxClassID id) {  // logical, then double ... uint64 in the host's order
+        return tzcumfun::ElementType(id == vxLOGICAL_CLASS ? 0 : 1 + id - vxDOUBLE_CLASS);
+    };
     tzcumfun::scan(static_cast<tzcumfun::ScanOp>(op),
-                   {in.get(), elementTypeOf<In>(), kComplex, dims, inStrides},
-                   {out, elementTypeOf<Out>(), kComplex, dims, outStrides}, options);
+                   {in.get(), type(hostClass<In>()), kComplex, dims, inStrides},
+                   {out, type(hostClass<Out>()), kComplex, dims, outStrides}, options);
     reference::Buffer<Out> scanned(values.size());
-    for (std::size_t at = 0; at < values.size(); ++at) {
-        scanned[at] = out[offsetOf(at, dims, outStrides)];
-        out[offsetOf(at, dims, outStrides)] = Out(7);
-    }
+    for (std::size_t at = 0; at < values.size(); ++at)
+        scanned[at] = std::exchange(out[offsetOf(at, dims, outStrides)], Out(7));
     EXPECT_TRUE(std::all_of(outBuffer.get(), outBuffer.get() + outSpan, [](Out x) {
         return reference::same(x, Out(7), false, false);
     })) << "written outside the output's elements";
