@@ -62,6 +62,9 @@ MUTANTS=(
 'steady-test-skips-last-pack~~src/functors/minmax.hpp~~elem < kSteadyBytes / sizeof(T);~~elem + kPackLanes<T> < kSteadyBytes / sizeof(T);'
 'steady-reverse-block-shifted~~src/traversal/contiguous.hpp~~dimLen - done - kBlock;~~dimLen - done - kBlock + 1;'
 'steady-block-written-one-short~~src/traversal/contiguous.hpp~~elem < start + kBlock; ++elem)~~elem + 1 < start + kBlock; ++elem)'
+'scan-axis-counted-in-the-callers-order~~src/gateways/scan.cpp~~if (order[position] == axis) dim = position + 1;~~if (order[position] == axis) dim = order[position] + 1;'
+'scan-in-place-across-types~~src/gateways/scan.cpp~~if (in.data != out.data || in.type != out.type) return false;~~if (in.data != out.data) return false;'
+'scan-copy-steps-the-sources-way~~src/gateways/scan.cpp~~const std::ptrdiff_t toStep = rank == 0 ? 0 : toStrides[order[0]];~~const std::ptrdiff_t toStep = rank == 0 ? 0 : fromStrides[order[0]];'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 
