@@ -1,19 +1,27 @@
-// Gateway throughput in every layout, beside a streaming loop over the same bytes.
+// Gateway throughput in every layout, beside a streaming loop over the same bytes, and the
+// strided-view API beside std::inclusive_scan.
 #include <benchmark/benchmark.h>
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/partitioner.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <execution>
+#include <functional>
 #include <iomanip>
 #include <iostream>
+#include <iterator>
+#include <limits>
 #include <map>
+#include <numeric>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -21,6 +29,7 @@
 
 #include "gateways/cumfun.hpp"
 #include "standin/standin.hpp"
+#include "tzmathelem_cumfun/scan.hpp"
 
 namespace {
 
@@ -564,6 +573,195 @@ void sweepBench(benchmark::State& state, Sweep sweep) {
     state.SetItemsProcessed(iterations * static_cast<std::int64_t>(used));
 }
 
+// The strided-view API against std::inclusive_scan, sequential and with std::execution::par
+// (oneTBB under libstdc++), on one long vector of 10^7 doubles and a C-ordered 2000-by-5000
+// double matrix along each axis, a row or a column at a time for the peers. Every entrant writes
+// into the same reused array.
+enum class ApiCase { Vector, Rows, Columns };
+enum class ApiEntrant { Tzcumfun, StdSeq, StdPar };
+
+constexpr std::size_t kApiRows = 2000;
+constexpr std::size_t kApiColumns = 5000;
+constexpr std::size_t kApiCount = 10'000'000;
+
+// A column of a C-ordered matrix for the standard algorithms: a random-access iterator that
+// steps `stride` elements.
+template <class T>
+class Strided {
+  public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = std::remove_const_t<T>;
+    using difference_type = std::ptrdiff_t;
+    using pointer = T*;
+    using reference = T&;
+
+    Strided() = default;
+    Strided(T* at, std::ptrdiff_t stride) : at_(at), stride_(stride) {}
+    T& operator*() const { return *at_; }
+    T& operator[](std::ptrdiff_t n) const { return at_[n * stride_]; }
+    Strided& operator+=(std::ptrdiff_t n) { return at_ += n * stride_, *this; }
+    Strided& operator-=(std::ptrdiff_t n) { return at_ -= n * stride_, *this; }
+    Strided& operator++() { return *this += 1; }
+    Strided& operator--() { return *this -= 1; }
+    Strided operator++(int) { return std::exchange(*this, *this + 1); }
+    Strided operator--(int) { return std::exchange(*this, *this - 1); }
+    Strided operator+(std::ptrdiff_t n) const { return Strided(*this) += n; }
+    Strided operator-(std::ptrdiff_t n) const { return Strided(*this) -= n; }
+    friend Strided operator+(std::ptrdiff_t n, Strided it) { return it += n; }
+    std::ptrdiff_t operator-(const Strided& other) const { return (at_ - other.at_) / stride_; }
+    auto operator<=>(const Strided& other) const { return at_ <=> other.at_; }
+    bool operator==(const Strided& other) const { return at_ == other.at_; }
+
+  private:
+    T* at_ = nullptr;
+    std::ptrdiff_t stride_ = 1;
+};
+
+struct ApiArrays {
+    std::vector<double> in;
+    std::vector<double> out;
+};
+
+// The vector, or the matrix that both axes' cases share.
+ApiArrays& apiArrays(ApiCase which) {
+    static ApiArrays arrays;
+    const std::size_t count = which == ApiCase::Vector ? kApiCount : kApiRows * kApiColumns;
+    if (arrays.in.size() != count) {
+        SplitMix random(0x5eed);
+        arrays.in.resize(count);
+        fillReal(arrays.in.data(), count, Values::Spread, random);
+        arrays.out.assign(count, 0.0);
+    }
+    return arrays;
+}
+
+template <class Policy>
+void stdScans(Policy&& policy, ApiCase which, const double* in, double* out) {
+    if (which == ApiCase::Vector) {
+        std::inclusive_scan(policy, in, in + kApiCount, out);
+    } else if (which == ApiCase::Rows) {
+        for (std::size_t row = 0; row < kApiRows; ++row)
+            std::inclusive_scan(policy, in + row * kApiColumns, in + (row + 1) * kApiColumns,
+                                out + row * kApiColumns);
+    } else {
+        const auto stride = static_cast<std::ptrdiff_t>(kApiColumns);
+        for (std::size_t column = 0; column < kApiColumns; ++column) {
+            const Strided<const double> first(in + column, stride);
+            std::inclusive_scan(policy, first, first + kApiRows,
+                                Strided<double>(out + column, stride));
+        }
+    }
+}
+
+void apiScan(ApiEntrant entrant, ApiCase which, const double* in, double* out) {
+    if (entrant == ApiEntrant::StdSeq) return stdScans(std::execution::seq, which, in, out);
+    if (entrant == ApiEntrant::StdPar) return stdScans(std::execution::par, which, in, out);
+    const std::size_t vector[] = {kApiCount};
+    const std::size_t matrix[] = {kApiRows, kApiColumns};
+    const std::ptrdiff_t vectorStrides[] = {1};
+    const std::ptrdiff_t matrixStrides[] = {kApiColumns, 1};
+    const bool isVector = which == ApiCase::Vector;
+    const std::span<const std::size_t> extents(isVector ? vector : matrix, isVector ? 1 : 2);
+    const std::span<const std::ptrdiff_t> strides(isVector ? vectorStrides : matrixStrides,
+                                                  isVector ? 1 : 2);
+    tzcumfun::scan(tzcumfun::ScanOp::cumsum,
+                   {in, tzcumfun::ElementType::float64, false, extents, strides},
+                   {out, tzcumfun::ElementType::float64, false, extents, strides},
+                   {.axis = which == ApiCase::Rows ? 1 : 0});
+}
+
+std::string apiName(ApiCase which, ApiEntrant entrant) {
+    static const char* const kCases[] = {"vector-1e7", "c2000x5000-axis1", "c2000x5000-axis0"};
+    static const char* const kEntrants[] = {"tzcumfun", "std-seq", "std-par"};
+    return std::string("api/cumsum/double/") + kCases[static_cast<int>(which)] + "/" +
+           kEntrants[static_cast<int>(entrant)];
+}
+
+bool apiRan = false;
+
+void apiBench(benchmark::State& state, ApiCase which, ApiEntrant entrant) {
+    apiRan = true;
+    ApiArrays& arrays = apiArrays(which);
+    apiScan(entrant, which, arrays.in.data(), arrays.out.data());  // warm, outside the timing
+    for (auto _ : state) {
+        apiScan(entrant, which, arrays.in.data(), arrays.out.data());
+        benchmark::DoNotOptimize(arrays.out.data());
+        benchmark::ClobberMemory();
+    }
+    const auto items = static_cast<std::int64_t>(arrays.in.size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * items * 16);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * items);
+}
+
+// Distance in units in the last place between two finite doubles.
+std::uint64_t ulps(double a, double b) {
+    const auto ordered = [](double x) {
+        const auto bits = std::bit_cast<std::int64_t>(x);
+        return bits < 0 ? std::numeric_limits<std::int64_t>::min() - bits : bits;
+    };
+    const std::int64_t x = ordered(a);
+    const std::int64_t y = ordered(b);
+    return x > y ? std::uint64_t(x) - std::uint64_t(y) : std::uint64_t(y) - std::uint64_t(x);
+}
+
+// Where the peers' bits are not ours, on the bench's own arrays: elements that differ, and by how
+// many units in the last place at most; then a saturating against a wrapping int8 sum.
+void reportApiBits(std::ostream& report) {
+    report << "\nstd::inclusive_scan against tzcumfun::scan (cumsum), elements with other bits:\n";
+    for (const ApiCase which : {ApiCase::Vector, ApiCase::Rows, ApiCase::Columns}) {
+        ApiArrays& arrays = apiArrays(which);
+        std::vector<double> ours(arrays.in.size());
+        apiScan(ApiEntrant::Tzcumfun, which, arrays.in.data(), ours.data());
+        for (const ApiEntrant peer : {ApiEntrant::StdSeq, ApiEntrant::StdPar}) {
+            apiScan(peer, which, arrays.in.data(), arrays.out.data());
+            std::size_t differing = 0;
+            std::uint64_t most = 0;
+            double widest = 0;  // ulps mislead where a running sum passes near zero
+            for (std::size_t elem = 0; elem < ours.size(); ++elem) {
+                const std::uint64_t apart = ulps(ours[elem], arrays.out[elem]);
+                differing += apart != 0;
+                most = std::max(most, apart);
+                widest = std::max(widest, std::fabs(ours[elem] - arrays.out[elem]));
+            }
+            report << "  " << std::left << std::setw(40) << apiName(which, peer).substr(18)
+                   << differing << " of " << ours.size() << " differ, by at most " << most
+                   << " ulp and " << std::scientific << std::setprecision(1) << widest
+                   << std::defaultfloat << "\n";
+        }
+    }
+    std::vector<std::int8_t> bytes(kApiCount);
+    SplitMix random(0x5eed);
+    fillInteger(bytes.data(), bytes.size(), Values::Spread, random);
+    std::vector<std::int8_t> saturated(bytes.size());
+    std::vector<std::int8_t> wrapped(bytes.size());
+    const std::size_t extents[] = {bytes.size()};
+    const std::ptrdiff_t strides[] = {1};
+    tzcumfun::scan(tzcumfun::ScanOp::cumsum,
+                   {bytes.data(), tzcumfun::ElementType::int8, false, extents, strides},
+                   {saturated.data(), tzcumfun::ElementType::int8, false, extents, strides});
+    std::inclusive_scan(
+        bytes.begin(), bytes.end(), wrapped.begin(),
+        [](std::int8_t a, std::int8_t b) { return static_cast<std::int8_t>(a + b); });
+    const auto differing = std::inner_product(saturated.begin(), saturated.end(), wrapped.begin(),
+                                              std::size_t{0}, std::plus<>(), std::not_equal_to<>());
+    report << "  int8 cumsum of the same length over the whole range: " << differing << " of "
+           << bytes.size() << " differ (tzcumfun saturates, std::inclusive_scan wraps)\n";
+}
+
+void registerApi() {
+    for (const ApiCase which : {ApiCase::Vector, ApiCase::Rows, ApiCase::Columns}) {
+        for (const ApiEntrant entrant :
+             {ApiEntrant::Tzcumfun, ApiEntrant::StdSeq, ApiEntrant::StdPar}) {
+            benchmark::RegisterBenchmark(
+                apiName(which, entrant).c_str(),
+                [which, entrant](benchmark::State& state) { apiBench(state, which, entrant); })
+                ->UseRealTime()
+                ->MinTime(0.1)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
 // The usual console output, then one table of medians, each figure also as a fraction of the
 // streaming loop over the same bytes in the same cache level, and the vectorisation check.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -804,9 +1002,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerNamed();
+    registerApi();
     if (sweep != "none") registerSweep(sweep == "quick");
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (apiRan) reportApiBits(std::cout);
     benchmark::Shutdown();
     return 0;
 }

@@ -65,7 +65,7 @@ py::array scanBlock(int op, std::uint8_t nanFlag, bool forward, const py::array&
     const void* carried = nullptr;
     if (carry) {
         const bool fits =
-            carry->dtype().is(outType) &&
+            carry->dtype().equal(outType) &&
             isPlain(*carry, fortran ? py::array::f_style : py::array::c_style) &&
             static_cast<std::size_t>(carry->size()) == geometry.stride * geometry.pages;
         if (!fits) throw py::value_error("the carried running values do not fit the block");

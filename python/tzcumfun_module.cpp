@@ -43,6 +43,7 @@ ErrorTypes& errorTypes() {
 struct Entry {
     PyMethodDef method{};
     py::object python;
+    std::string doc;  // the method record's text
 };
 
 std::array<Entry, kOperations.size()>& entries() {
@@ -128,8 +129,10 @@ py::object makeEntryPoint(const py::module_& module, int op, py::object python,
     (void)operationOf(op);
     Entry& entry = entries()[op];
     entry.python = std::move(python);
-    // Function objects made earlier keep pointing at the method record, so it is never freed.
-    const char* const text = (new std::string(doc))->c_str();
+    // Function objects made earlier keep pointing at the method record, so it is never freed;
+    // they read its text afresh each time.
+    entry.doc = doc;
+    const char* const text = entry.doc.c_str();
     // CPython stores every calling convention under PyCFunction and calls it by the flags.
     const auto function =
         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kEntryPoints[op]));

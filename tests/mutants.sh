@@ -36,6 +36,9 @@ MUTANTS=(
 'options-case-sensitive~~src/gateways/arguments.cpp~~if (foldAscii(text[unit]) != foldAscii(word[unit]))~~if (text[unit] > 127 || text[unit] != word[unit])'
 'dimension-2^63-accepted~~standin/mathcore/mathcore.cpp~~real < 9223372036854775808.0~~real <= 9223372036854775808.0'
 'scans-into-callers-input~~src/driver/driver.cpp~~} else if (hasFlags(input, vx_flags::reusableTemp)) {~~} else if (true) {'
+'kept-block-smaller-than-need~~standin/vx/vx.cpp~~const bool fits = block->capacity >= bytes && block->capacity / 2 <= bytes;~~const bool fits = block->capacity / 2 <= bytes;'
+'kept-block-handed-out-twice~~standin/vx/vx.cpp~~blocks_.erase(best);~~(void)best;'
+'dask-carry-dtype-by-identity~~python/tzcumfun_dask.cpp~~carry->dtype().equal(outType)~~carry->dtype().is(outType)'
 'arity-inputs-checked-first~~src/gateways/gateways.cpp~~if (nlhs > 1) matrix~~if (nlhs > 1 && nrhs >= 1) matrix'
 'legacy-hook-skipped~~src/gateways/errors.cpp~~matrix::detail::do_legacy_vx_error(error);~~'
 'hypot-split-inexact~~src/functors/complex_order.cpp~~kSplitMask = ~Bits{0xffffffff}~~kSplitMask = ~Bits{0xffff}'
@@ -61,6 +64,9 @@ MUTANTS=(
 'steady-test-skips-last-pack~~src/functors/minmax.hpp~~elem < kSteadyBytes / sizeof(T);~~elem + kPackLanes<T> < kSteadyBytes / sizeof(T);'
 'steady-reverse-block-shifted~~src/traversal/contiguous.hpp~~dimLen - done - kBlock;~~dimLen - done - kBlock + 1;'
 'steady-block-written-one-short~~src/traversal/contiguous.hpp~~elem < start + kBlock; ++elem)~~elem + 1 < start + kBlock; ++elem)'
+'scan-axis-counted-in-the-callers-order~~src/gateways/scan.cpp~~if (order[position] == axis) dim = position + 1;~~if (order[position] == axis) dim = order[position] + 1;'
+'scan-in-place-across-types~~src/gateways/scan.cpp~~if (in.data != out.data || in.type != out.type) return false;~~if (in.data != out.data) return false;'
+'scan-copy-steps-the-sources-way~~src/gateways/scan.cpp~~const std::ptrdiff_t toStep = rank == 0 ? 0 : toStrides[order[0]];~~const std::ptrdiff_t toStep = rank == 0 ? 0 : fromStrides[order[0]];'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 

@@ -1,6 +1,7 @@
 // Every operation, class, shape, dimension, direction and NaN flag through the gateways, compared
 // bit for bit with the scalar reference, in random call forms and header states, on both sides of
-// every serial-or-parallel threshold. TZCUMFUN_SEED=<n> replays a run.
+// every serial-or-parallel threshold, and each call again through the strided-view API.
+// TZCUMFUN_SEED=<n> replays a run.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -15,6 +16,7 @@
 
 #include "host_support.hpp"
 #include "reference.hpp"
+#include "scan_views.hpp"
 
 namespace {
 
@@ -182,6 +184,8 @@ void checkCall(const Call& call, std::mt19937_64& rng) {
         EXPECT_EQ(reference::firstDifference(expected, result->data, real, !minMax, sparse),
                   expected.size())
             << "first differing element";
+        checkScanViews<In, E>(call.op, seen, dims, call.dim, call.forward, call.omit, result->data,
+                              real, sparse, rng);
     };
     if constexpr (std::is_same_v<In, bool>) {
         if (toDouble)

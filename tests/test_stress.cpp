@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -184,6 +185,47 @@ TEST(Stress, LargeResultsWithTheHostCacheOnAndOff) {
         EXPECT_EQ(wrong.load(), 0) << (cache ? "cache on" : "cache off");
         EXPECT_EQ(standin::hostCacheBytes() != 0, cache) << "buffers kept";
     }
+}
+
+// Large results of mixed sizes, some kept while others are freed, so that a kept block goes to
+// a result that needs from half of it to all of it: every live result and input keeps its values.
+TEST(Stress, KeptBuffersOfMixedSizesServeSmallerResults) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    constexpr std::size_t kSizes[] = {16 * kMiB, 6 * kMiB,  9 * kMiB,  20 * kMiB,    10 * kMiB + 8,
+                                      5 * kMiB,  12 * kMiB, 17 * kMiB, 8 * kMiB + 8, 9 * kMiB};
+    const std::size_t most = *std::max_element(std::begin(kSizes), std::end(kSizes)) / 8;
+    std::vector<double> values(most), want(most);
+    for (std::size_t at = 0; at < most; ++at) {
+        values[at] = double(at % 1009) / 7 - 50;
+        want[at] = at == 0 ? values[0] : want[at - 1] + values[at];
+    }
+    const auto holds = [](const vxArray_tag* array, const std::vector<double>& expected) {
+        return std::memcmp(array->data, expected.data(), standin::numel(array) * 8) == 0;
+    };
+    standin::setHostCache(false);  // empties it
+    standin::setHostCache(true);
+    std::vector<std::pair<ArrayHandle, matrix::ArrayHandle>> live;  // input and result
+    std::size_t largerTaken = 0;
+    for (const std::size_t bytes : kSizes) {
+        const std::size_t count = bytes / 8;
+        ArrayHandle input =
+            makeFilled(vxDOUBLE_CLASS, {count, 1}, std::span<const double>(values.data(), count));
+        matrix::ArrayHandle result;
+        const vxArray_tag* prhs[] = {input.get()};
+        const std::size_t heldBefore = standin::hostCacheBytes();
+        mathelemCumsumFcn(1, &result, 1, prhs);
+        // Whether the result took a kept block larger than its own need in whole huge pages.
+        const std::size_t heldAfter = standin::hostCacheBytes();
+        const std::size_t need = (bytes + 2 * kMiB - 1) / (2 * kMiB) * (2 * kMiB);
+        largerTaken += heldAfter < heldBefore && heldBefore - heldAfter > need;
+        live.emplace_back(std::move(input), std::move(result));
+        for (const auto& [in, out] : live) {
+            ASSERT_TRUE(holds(in.get(), values)) << bytes << " bytes";
+            ASSERT_TRUE(holds(out.get(), want)) << bytes << " bytes";
+        }
+        if (live.size() == 3) live.erase(live.begin());
+    }
+    EXPECT_GE(largerTaken, 2U);
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -96,3 +96,11 @@ def test_bad_arguments_fail_while_the_graph_is_built(name, args, keywords):
     with pytest.raises(type(in_memory.value), match=f"^{re.escape(str(in_memory.value))}$") as lazy:
         getattr(tzd, name)(da.from_array(x, chunks=2, asarray=False), *args, **keywords)
     assert getattr(lazy.value, "identifier", None) == getattr(in_memory.value, "identifier", None)
+
+
+def test_a_carry_of_an_equal_dtype_object_fits():
+    # Equal to float64 without being NumPy's own float64 object, as a dtype may arrive on a worker.
+    dtype = np.dtype(np.float64, metadata={"unit": "m"})
+    assert dtype is not np.dtype(np.float64)
+    got = tzd._kernels.scan_block(0, 0, True, np.ones(3), 0, np.array([2.0]), dtype)
+    assert got.tolist() == [3.0, 4.0, 5.0]

@@ -1,7 +1,9 @@
 // Packs of elements in one 16-byte register, for rules that test a block of elements at once.
 #pragma once
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -11,15 +13,18 @@
 namespace tzcumfun {
 
 // Elements of up to 32 bits use GCC's vector extension: the operators act lane by lane, and a
-// comparison gives a mask whose lanes are all ones where it holds; SSE2 has every such operation.
+// comparison gives a mask whose lanes are all ones where it holds; SSE2 and NEON have every such
+// operation. Elsewhere than x86 doubles take the extension too (NEON compares two doubles at
+// once, and GCC spells its masks out well).
 template <class T>
 struct VectorOf {
     typedef T type __attribute__((vector_size(16)));
 };
 
-// Doubles get a thin type over an SSE2 register instead: the extension spells out the masks of
-// two-lane compares lane by lane. SSE2 has no 64-bit integer compare at all, so a "pack" of
-// 64-bit integers is one element, and its mask a bool.
+// On x86 doubles get a thin type over an SSE2 register instead: there the extension spells out
+// the masks of two-lane compares lane by lane. SSE2 has no 64-bit integer compare at all, so a
+// "pack" of 64-bit integers is one element, and its mask a bool, on every target alike.
+#if defined(__SSE2__)
 struct Mask64 {
     __m128i bits;
 
@@ -39,13 +44,16 @@ struct DoublePack {
         return {_mm_castpd_si128(_mm_cmpneq_pd(a.lanes, b.lanes))};
     }
 };
+#endif
 
 template <class T>
 struct PackOf : VectorOf<T> {};
+#if defined(__SSE2__)
 template <>
 struct PackOf<double> {
     using type = DoublePack;
 };
+#endif
 template <>
 struct PackOf<long long> {
     using type = long long;

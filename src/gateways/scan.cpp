@@ -3,6 +3,7 @@
 #include "gateways/scan.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -64,9 +65,10 @@ Layout layoutOf(const BasicView<Data>& view) {
     return layout;
 }
 
+// Whether `out` names exactly `in`'s elements, of the same type: the one overlap a scan can run in.
 template <class Data>
 bool sameElements(const ConstView& in, const BasicView<Data>& out) {
-    if (in.data != out.data) return false;
+    if (in.data != out.data || in.type != out.type) return false;
     for (std::size_t axis = 0; axis < in.extents.size(); ++axis) {
         if (in.extents[axis] > 1 && in.strides[axis] != out.strides[axis]) return false;
     }
@@ -87,12 +89,20 @@ std::pair<const char*, const char*> spanOf(const BasicView<Data>& view, std::siz
     return {first, last + bytes};
 }
 
-// Copies every element between two arrays of the same extents and any strides.
-void copyElements(std::span<const std::size_t> extents, const char* from,
-                  std::span<const std::ptrdiff_t> fromStrides, char* to,
-                  std::span<const std::ptrdiff_t> toStrides, std::size_t bytes) {
+// Copies every element between two arrays of the same extents and any strides, `order[0]` (the
+// dense side's adjacent axis) innermost; elements move as blocks of a size known at compile time.
+template <std::size_t Bytes>
+void copyElementsOf(std::span<const std::size_t> extents, std::span<const std::size_t> order,
+                    const char* from, std::span<const std::ptrdiff_t> fromStrides, char* to,
+                    std::span<const std::ptrdiff_t> toStrides) {
+    struct Element {
+        char bytes[Bytes];
+    };
     const std::size_t rank = extents.size();
     if (std::find(extents.begin(), extents.end(), std::size_t{0}) != extents.end()) return;
+    const std::size_t inner = rank == 0 ? 1 : extents[order[0]];
+    const std::ptrdiff_t fromStep = rank == 0 ? 0 : fromStrides[order[0]];
+    const std::ptrdiff_t toStep = rank == 0 ? 0 : toStrides[order[0]];
     std::vector<std::size_t> index(rank, 0);
     for (;;) {
         std::ptrdiff_t fromOffset = 0;
@@ -101,12 +111,35 @@ void copyElements(std::span<const std::size_t> extents, const char* from,
             fromOffset += static_cast<std::ptrdiff_t>(index[axis]) * fromStrides[axis];
             toOffset += static_cast<std::ptrdiff_t>(index[axis]) * toStrides[axis];
         }
-        std::memcpy(to + toOffset * static_cast<std::ptrdiff_t>(bytes),
-                    from + fromOffset * static_cast<std::ptrdiff_t>(bytes), bytes);
-        std::size_t axis = 0;
-        while (axis < rank && ++index[axis] == extents[axis])
-            index[axis++] = 0;
-        if (axis == rank) return;
+        const auto* source = reinterpret_cast<const Element*>(from) + fromOffset;
+        auto* target = reinterpret_cast<Element*>(to) + toOffset;
+        for (std::size_t elem = 0; elem < inner; ++elem)
+            std::memcpy(target + elem * toStep, source + elem * fromStep, Bytes);
+        std::size_t position = 1;
+        while (position < rank && ++index[order[position]] == extents[order[position]])
+            index[order[position++]] = 0;
+        if (position >= rank) return;
+    }
+}
+
+void copyElements(std::span<const std::size_t> extents, std::span<const std::size_t> order,
+                  const void* from, std::span<const std::ptrdiff_t> fromStrides, void* to,
+                  std::span<const std::ptrdiff_t> toStrides, std::size_t bytes) {
+    const auto copy = [&]<std::size_t Bytes>() {
+        copyElementsOf<Bytes>(extents, order, static_cast<const char*>(from), fromStrides,
+                              static_cast<char*>(to), toStrides);
+    };
+    switch (bytes) {
+        case 1:
+            return copy.template operator()<1>();
+        case 2:
+            return copy.template operator()<2>();
+        case 4:
+            return copy.template operator()<4>();
+        case 8:
+            return copy.template operator()<8>();
+        default:
+            return copy.template operator()<16>();
     }
 }
 
@@ -128,8 +161,10 @@ std::size_t firstNonSingleton(std::size_t ndims, const std::size_t* dims) {
     return found == dims + ndims ? 0 : static_cast<std::size_t>(found - dims);
 }
 
-void checkView(ScanOp op, ElementType type, bool complex, std::size_t rank, std::size_t strideCount,
-               const void* data, std::size_t numel, const char* what) {
+template <class Data>
+void checkView(ScanOp op, const BasicView<Data>& view, std::size_t numel, const char* what) {
+    const ElementType type = view.type;
+    const bool complex = view.complex;
     if (static_cast<std::size_t>(type) >= kElementClasses.size())
         refuse(op, "wrongInput", std::string(what) + " has no element type the operation takes");
     if (complex && (type == ElementType::logical)) {
@@ -138,15 +173,22 @@ void checkView(ScanOp op, ElementType type, bool complex, std::size_t rank, std:
     if (complex && type != ElementType::float64 && type != ElementType::float32) {
         refuse(op, "complexIntegers", std::string(what) + ": integer data cannot be complex");
     }
-    if (strideCount != rank)
-        refuse(op, "wrongView", std::string(what) + " has a stride for every extent");
-    if (data == nullptr && numel != 0) refuse(op, "wrongView", std::string(what) + " has no data");
+    if (view.strides.size() != view.extents.size())
+        refuse(op, "wrongView", std::string(what) + " needs one stride for every extent");
+    if (view.data == nullptr && numel != 0)
+        refuse(op, "wrongView", std::string(what) + " has no data");
+    // The kernels load whole elements (a complex one as two parts) from aligned addresses.
+    const std::size_t partBytes = elementBytes(classOfType(type), false);
+    if (reinterpret_cast<std::uintptr_t>(view.data) % partBytes != 0)
+        refuse(op, "wrongView", std::string(what) + " is not aligned to its element type");
 }
 
 }  // namespace
 
 ScanError::ScanError(std::string identifier, const std::string& message)
     : std::invalid_argument(message), identifier_(std::move(identifier)) {}
+
+ScanError::~ScanError() = default;
 
 ElementType resultType(ScanOp op, ElementType input) noexcept {
     const bool toDouble = operationOf(static_cast<CumOp>(op)).logicalBecomesDouble;
@@ -159,9 +201,8 @@ void scan(ScanOp op, const ConstView& in, const View& out, const ScanOptions& op
     const std::size_t rank = in.extents.size();
     const std::size_t numel =
         std::accumulate(in.extents.begin(), in.extents.end(), std::size_t{1}, std::multiplies<>());
-    checkView(op, in.type, in.complex, rank, in.strides.size(), in.data, numel, "the input");
-    checkView(op, out.type, out.complex, out.extents.size(), out.strides.size(), out.data, numel,
-              "the output");
+    checkView(op, in, numel, "the input");
+    checkView(op, out, numel, "the output");
     if (!std::equal(in.extents.begin(), in.extents.end(), out.extents.begin(), out.extents.end()))
         refuse(op, "wrongOutput", "the output's extents are not the input's");
     if (out.type != resultType(op, in.type) || out.complex != in.complex)
@@ -206,20 +247,18 @@ void scan(ScanOp op, const ConstView& in, const View& out, const ScanOptions& op
     const void* from = in.data;
     void* to = out.data;
     if (!inLies && numel != 0) {
-        inCopy = std::make_unique<std::byte[]>(numel * inBytes);
-        copyElements(in.extents, static_cast<const char*>(in.data), in.strides,
-                     reinterpret_cast<char*>(inCopy.get()), strides, inBytes);
+        inCopy = std::make_unique_for_overwrite<std::byte[]>(numel * inBytes);
+        copyElements(in.extents, order, in.data, in.strides, inCopy.get(), strides, inBytes);
         from = inCopy.get();
     }
     if (!outLies && numel != 0) {
-        outCopy = std::make_unique<std::byte[]>(numel * outBytes);
-        to = outCopy.get();
+        // In place, the input's copy takes the scan and goes back where it came from.
+        if (!inPlace) outCopy = std::make_unique_for_overwrite<std::byte[]>(numel * outBytes);
+        to = inPlace ? inCopy.get() : outCopy.get();
     }
     executeCumPlan(plan, from, to);
-    if (outCopy) {
-        copyElements(out.extents, reinterpret_cast<const char*>(outCopy.get()), strides,
-                     static_cast<char*>(out.data), out.strides, outBytes);
-    }
+    if (to != out.data)
+        copyElements(out.extents, order, to, strides, out.data, out.strides, outBytes);
 }
 
 void scanInPlace(ScanOp op, const View& data, const ScanOptions& options) {

@@ -30,8 +30,9 @@ enum class ElementType : std::uint8_t {
 };
 
 // An array in memory: `extents[k]` elements along axis k, `strides[k]` elements apart (a complex
-// element, its real part followed by its imaginary part, counts as one). Any strides are taken;
-// dense ones, in any order of the axes, are scanned where they lie.
+// element, its real part followed by its imaginary part, counts as one). `data` is aligned to the
+// element type (to one part of a complex element). Any strides are taken, negative ones too;
+// dense ones, in any order of the axes, are scanned where they lie, others are copied once.
 template <class Data>
 struct BasicView {
     Data* data = nullptr;
@@ -61,11 +62,12 @@ struct ScanOptions {
 // ("Korvex:cumsum:complexIntegers"), or "Korvex:<function>:wrongOutput" and
 // "Korvex:<function>:wrongView" for an output or a view that cannot take the call.
 class TZCUMFUN_SCAN_API ScanError : public std::invalid_argument {
-public:
+  public:
     ScanError(std::string identifier, const std::string& message);
+    ~ScanError() override;
     const std::string& identifier() const noexcept { return identifier_; }
 
-private:
+  private:
     std::string identifier_;
 };
 
@@ -74,9 +76,9 @@ private:
 TZCUMFUN_SCAN_API ElementType resultType(ScanOp op, ElementType input) noexcept;
 
 // Scans `in` into `out`, which has the same extents and the result's element type and
-// complexity. `out` may be `in` itself (the scan then runs in place); any other overlap is
-// refused. Every output element has the bits the host's gateway gives for the same data, and a
-// refusal leaves `out` as it was.
+// complexity. `out` may be `in` itself (the same elements and type: the scan then runs in place);
+// an `out` whose memory span meets `in`'s otherwise is refused. Every output element has the bits
+// the host's gateway gives for the same data, and a refusal leaves `out` as it was.
 TZCUMFUN_SCAN_API void scan(ScanOp op, const ConstView& in, const View& out,
                             const ScanOptions& options = {});
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -65,10 +66,10 @@ constexpr std::size_t kHugeThreshold = std::size_t{4} << 20;
 // on huge pages a fresh result costs as much again as the scan that fills it (the kernel zeroes
 // every page on first touch), so a host that makes and frees results of one size over and over
 // keeps them, as numeric hosts' memory managers do. The blocks held never exceed an eighth of
-// physical memory, the oldest going first; a larger block is never kept. An array takes the
-// smallest held block that fits and is at most twice its need. TZCUMFUN_HOST_CACHE=0 turns the
-// cache off, and it is emptied at exit. Under AddressSanitizer a held block is poisoned, so a
-// use after free is still caught.
+// the memory the process may use, the oldest going first; a larger block is never kept. An array
+// takes the smallest held block that fits and is at most twice its need. TZCUMFUN_HOST_CACHE=0
+// turns the cache off, and it is emptied at exit. Under AddressSanitizer a held block is poisoned,
+// so a use after free is still caught.
 class BlockCache {
   public:
     static BlockCache& instance() {
@@ -150,9 +151,22 @@ class BlockCache {
         std::size_t capacity;
     };
 
-    BlockCache()
-        : bound_(static_cast<std::size_t>(sysconf(_SC_PHYS_PAGES)) *
-                 static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) / 8) {
+    // The memory the process may use: physical memory, or its control group's limit when that
+    // is lower, as in a container (version 2's memory.max, where "max" means none, reads as no
+    // number; version 1 writes a huge number for none).
+    static std::size_t usableMemory() {
+        std::size_t bytes = static_cast<std::size_t>(sysconf(_SC_PHYS_PAGES)) *
+                            static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        for (const char* path :
+             {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
+            std::ifstream file(path);
+            unsigned long long limit = 0;
+            if (file >> limit) bytes = std::min<std::size_t>(bytes, limit);
+        }
+        return bytes;
+    }
+
+    BlockCache() : bound_(usableMemory() / 8) {
         const char* setting = std::getenv("TZCUMFUN_HOST_CACHE");
         enabled_ = setting == nullptr || std::string_view(setting) != "0";
         // Every block is at least kHugeThreshold, so keeping one never allocates.
