@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/cpu_level.hpp"
 #include "driver/types.hpp"
 #include "gateways/cumfun.hpp"
 #include "host/tzfl.hpp"
@@ -54,6 +55,18 @@ ArrayHandle makeFilled(vxClassID classId, const Dims& dims, const Container& val
     if (values.size() != standin::numel(array.get())) throw std::invalid_argument("size");
     std::copy(values.begin(), values.end(), static_cast<T*>(array->data));
     return array;
+}
+
+// Has the library scan at `level` from now on; false, changing nothing, where this processor
+// lacks the level.
+inline bool forceLibraryLevel(tzcumfun::CpuLevel level) {
+    static const char* const kWords[] = {"baseline", "v3", "v4"};
+    try {
+        tzcumfunForceCpuLevel(kWords[static_cast<int>(level)]);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 inline ArrayHandle scalar(double value) {

@@ -57,6 +57,10 @@ MUTANTS=(
 'steady-test-skips-last-pack~~src/functors/minmax.hpp~~elem < kSteadyBytes / sizeof(T);~~elem + kPackLanes<T> < kSteadyBytes / sizeof(T);'
 'steady-reverse-block-shifted~~src/traversal/contiguous.hpp~~dimLen - done - kBlock;~~dimLen - done - kBlock + 1;'
 'steady-block-written-one-short~~src/traversal/contiguous.hpp~~elem < start + kBlock; ++elem)~~elem + 1 < start + kBlock; ++elem)'
+'v3-steady-block-tests-any-lane~~src/functors/pack_wide.hpp~~return _mm256_movemask_epi8(bits) == -1;~~return _mm256_movemask_epi8(bits) != 0;'
+'v4-steady-block-tests-any-lane~~src/functors/pack_wide.hpp~~return _mm512_movepi8_mask(bits) == ~__mmask64{0};~~return _mm512_movepi8_mask(bits) != 0;'
+'wide-lane-product-in-32-bits~~src/functors/prod.hpp~~std::conditional_t<sizeof(T) <= 2, int, long long>;~~int;'
+'v4-target-leaks-past-its-namespace~~src/functors/isa_level.hpp~~#define TZCUMFUN_LEVEL_TARGET_END _Pragma("GCC pop_options")~~#define TZCUMFUN_LEVEL_TARGET_END'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 

@@ -20,6 +20,7 @@ namespace {
 
 using namespace testing_support;
 using reference::CumOp;
+using tzcumfun::CpuLevel;
 
 std::uint64_t suiteSeed() {
     static const std::uint64_t seed = [] {
@@ -217,13 +218,35 @@ using ElementTypes =
     ::testing::Types<bool, double, float, std::complex<double>, std::complex<float>, signed char,
                      unsigned char, short, unsigned short, int, unsigned int, long long,
                      unsigned long long>;
-template <class T>
-class Differential : public ::testing::Test {};
-TYPED_TEST_SUITE(Differential, ElementTypes);
+// Every element type at every instruction level, which the suite forces for its tests in turn
+// and skips where this processor lacks it.
+template <class T, CpuLevel kLevel>
+struct AtLevel {
+    using Element = T;
+    static constexpr CpuLevel kCpuLevel = kLevel;
+};
+template <class Types>
+struct AtEveryLevel;
+template <class... T>
+struct AtEveryLevel<::testing::Types<T...>> {
+    using type = ::testing::Types<AtLevel<T, CpuLevel::Baseline>..., AtLevel<T, CpuLevel::V3>...,
+                                  AtLevel<T, CpuLevel::V4>...>;
+};
+
+template <class Param>
+class Differential : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!forceLibraryLevel(Param::kCpuLevel)) GTEST_SKIP() << "a level this processor lacks";
+    }
+    void TearDown() override { tzcumfunForceCpuLevel(nullptr); }
+};
+TYPED_TEST_SUITE(Differential, AtEveryLevel<ElementTypes>::type);
 
 // Random shapes of one to four dimensions, every working dimension (one past the last too).
 TYPED_TEST(Differential, RandomShapesMatchTheReference) {
-    std::mt19937_64 rng(suiteSeed() ^ hostClass<TypeParam>());
+    using T = typename TypeParam::Element;
+    std::mt19937_64 rng(suiteSeed() ^ hostClass<T>());
     const std::size_t lengths[] = {0, 1, 1, 2, 3, 4, 5, 7, 8, 9, 13, 17};
     for (int shape = 0; shape < 40 && !::testing::Test::HasFailure(); ++shape) {
         Dims dims(1 + rng() % 4);
@@ -233,7 +256,7 @@ TYPED_TEST(Differential, RandomShapesMatchTheReference) {
         for (const CumOp op : kAllOps) {
             for (std::size_t dim = 0; dim <= dims.size() + 1; ++dim) {
                 for (const int flags : {0, 1, 2, 3})
-                    checkCall<TypeParam>({op, dims, dim, flags < 2, flags % 2 == 1}, rng);
+                    checkCall<T>({op, dims, dim, flags < 2, flags % 2 == 1}, rng);
             }
         }
     }
@@ -242,11 +265,12 @@ TYPED_TEST(Differential, RandomShapesMatchTheReference) {
 // Long contiguous vectors, whose extremes are scanned a block at a time where a block leaves the
 // running value alone: lengths on both sides of whole blocks of every element width.
 TYPED_TEST(Differential, LongVectorsChangingAllAlong) {
-    std::mt19937_64 rng(suiteSeed() + 3 * hostClass<TypeParam>());
+    using T = typename TypeParam::Element;
+    std::mt19937_64 rng(suiteSeed() + 3 * hostClass<T>());
     for (const std::size_t length : {16, 17, 31, 33, 64, 65, 127, 129, 130, 257, 300}) {
         for (const CumOp op : kAllOps) {
             for (const int flags : {0, 1, 2, 3})
-                checkCall<TypeParam>({op, {length, 3}, 1, flags < 2, flags % 2 == 1, true}, rng);
+                checkCall<T>({op, {length, 3}, 1, flags < 2, flags % 2 == 1, true}, rng);
         }
     }
 }
@@ -256,7 +280,8 @@ TYPED_TEST(Differential, LongVectorsChangingAllAlong) {
 // single page of 4999/5000 elements (a dimension past the last, with NaN omitted). Sums and
 // products run under upward rounding, which the workers must use as the calling thread does.
 TYPED_TEST(Differential, BothSidesOfEveryThreshold) {
-    std::mt19937_64 rng(suiteSeed() + 7 * hostClass<TypeParam>());
+    using T = typename TypeParam::Element;
+    std::mt19937_64 rng(suiteSeed() + 7 * hostClass<T>());
     const std::pair<Dims, std::size_t> cases[] = {
         {{3, 299}, 1},    {{3, 300}, 1},    {{199, 3}, 2},  {{200, 3}, 2},  {{200, 1, 2}, 2},
         {{2, 3, 833}, 2}, {{2, 4, 625}, 2}, {{4999, 1}, 3}, {{5000, 1}, 3}, {{3, 5000}, 0},
@@ -265,14 +290,13 @@ TYPED_TEST(Differential, BothSidesOfEveryThreshold) {
         for (const CumOp op : kAllOps) {
             std::fesetround(op == CumOp::Sum || op == CumOp::Prod ? FE_UPWARD : FE_TONEAREST);
             for (const int flags : {0, 1, 2, 3})
-                checkCall<TypeParam>({op, dims, dim, flags < 2, flags % 2 == 1}, rng);
+                checkCall<T>({op, dims, dim, flags < 2, flags % 2 == 1}, rng);
         }
     }
     // Large enough that the pool's other threads surely take part.
     for (const auto& [dims, dim] :
          {std::pair<Dims, std::size_t>{{8, 20000}, 1}, {{20000, 8}, 2}, {{8, 8, 2500}, 2}}) {
-        if (std::is_floating_point_v<TypeParam>)
-            checkCall<TypeParam>({CumOp::Sum, dims, dim, true, false}, rng);
+        if (std::is_floating_point_v<T>) checkCall<T>({CumOp::Sum, dims, dim, true, false}, rng);
     }
     std::fesetround(FE_TONEAREST);
 }

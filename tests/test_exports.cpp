@@ -1,4 +1,4 @@
-// The library's export table: the four gateways and its life-cycle functions, nothing more.
+// The library's export table: the gateways, its life-cycle and level functions, nothing more.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,13 +9,17 @@
 
 namespace {
 
-TEST(Exports, ExactlyTheGatewaysAndLifeCycleFunctions) {
+TEST(Exports, ExactlyTheGatewaysLifeCycleAndLevelFunctions) {
     const std::string signature =
         "iPSt10unique_ptrI11vxArray_tagN6matrix6detail17vxDestroy_deleterEEiPPKS0_";
-    const std::set<std::string> expected{
-        "_Z17mathelemCumsumFcn" + signature, "_Z18mathelemCumprodFcn" + signature,
-        "_Z17mathelemCumminFcn" + signature, "_Z17mathelemCummaxFcn" + signature,
-        "KXInitialize_libtzmathelem_cumfun", "KXTerminate_libtzmathelem_cumfun"};
+    const std::set<std::string> expected{"_Z17mathelemCumsumFcn" + signature,
+                                         "_Z18mathelemCumprodFcn" + signature,
+                                         "_Z17mathelemCumminFcn" + signature,
+                                         "_Z17mathelemCummaxFcn" + signature,
+                                         "KXInitialize_libtzmathelem_cumfun",
+                                         "KXTerminate_libtzmathelem_cumfun",
+                                         "tzcumfunCpuLevel",
+                                         "tzcumfunForceCpuLevel"};
     std::set<std::string> names;
     const std::unique_ptr<FILE, int (*)(FILE*)> pipe(
         popen("nm -D --defined-only " TZCUMFUN_LIBRARY_FILE, "r"), pclose);

@@ -1,10 +1,12 @@
-// Block scans from carried running values, on the gateways' functor tables and class dispatch.
+// Block scans from carried running values, at the instruction level this object is built for.
 #include "driver/carried.hpp"
 
 #include "driver/dispatch.hpp"
 #include "driver/tables.hpp"
+#include "traversal/carried.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 namespace {
 
 // The block as the class dispatch runs it once it has chosen the functor and element types.
@@ -24,8 +26,8 @@ struct CarriedRun {
 
 }  // namespace
 
-void carriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
-                 const CarriedBlock& block) {
+void levelCarriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
+                      const CarriedBlock& block) {
     const CarriedRun scan{block};
     switch (op) {
         case CumOp::Sum:
@@ -39,4 +41,5 @@ void carriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag
     }
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

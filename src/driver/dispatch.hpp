@@ -8,11 +8,18 @@
 
 #include "driver/array_header.hpp"
 #include "driver/driver.hpp"
+#include "driver/level_entries.hpp"
+#include "functors/isa_level.hpp"
 #include "traversal/contiguous.hpp"
 #include "traversal/paged.hpp"
 #include "traversal/strided.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
+
+// This level's entry points, which the selection (dispatch_select.cpp, carried_select.cpp) calls
+// through one table per operation.
+TZCUMFUN_LEVEL_ENTRY_POINTS
 
 // Every operation and class uses the same tuning per layout; thresholds count vectors in the
 // contiguous and last-dimension layouts and elements of the whole array in the page layout.
@@ -119,4 +126,5 @@ void dispatchOperation(std::uint8_t direction, const vxArray_tag* scanIn, vxArra
     dispatchClass<Table>(classOf(scanIn), isComplex(scanIn), nanFlag, scan);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

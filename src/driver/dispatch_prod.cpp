@@ -1,14 +1,16 @@
-// The cumulative product on the shared dispatch, with its functor table.
+// The cumulative product on the shared dispatch, at the level this object is built for.
 #include "driver/dispatch.hpp"
 #include "driver/tables.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 template <>
-void cumDispatch<CumOp::Prod>(std::uint8_t direction, const vxArray_tag* scanIn,
-                              vxArray_tag* result, std::size_t dimLen, std::size_t nvec,
-                              std::size_t stride, LayoutMode layout, std::uint8_t nanFlag) {
+void levelDispatch<CumOp::Prod>(std::uint8_t direction, const vxArray_tag* scanIn,
+                                vxArray_tag* result, std::size_t dimLen, std::size_t nvec,
+                                std::size_t stride, LayoutMode layout, std::uint8_t nanFlag) {
     dispatchOperation<ProdTable>(direction, scanIn, result, dimLen, nvec, stride, layout, nanFlag);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -4,11 +4,13 @@
 #include <concepts>
 #include <cstdint>
 
+#include "functors/isa_level.hpp"
 #include "functors/minmax.hpp"
 #include "functors/prod.hpp"
 #include "functors/sum.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // One operation's functors by element family. `kNaNFunctorFlag` is the NaN flag value that
 // selects the NaN-named functor; logical data comes out as whatever the logical functor makes.
@@ -34,4 +36,5 @@ using ProdTable = FunctorTable<ProdFtorLogical, ProdFtorFloat, ProdNaNFtor, Prod
 using MinTable = FunctorTable<MinFtorLogical, MinFtorFloat, MinNaNFtor, MinFtorInt, 0>;
 using MaxTable = FunctorTable<MaxFtorLogical, MaxFtorFloat, MaxNaNFtor, MaxFtorInt, 0>;
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun
