@@ -1,6 +1,10 @@
 // The processor's features, the TZCUMFUN_CPU cap and the level forced in process.
 #include "driver/cpu_level.hpp"
 
+#if defined(TZCUMFUN_X86_LEVELS)
+#include <cpuid.h>
+#endif
+
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -10,13 +14,24 @@ namespace {
 
 constexpr const char* kNames[] = {"baseline", "v3", "v4"};
 
+#if defined(TZCUMFUN_X86_LEVELS)
+// F16C and MOVBE (leaf 1) and LZCNT (leaf 0x80000001), which not every compiler's
+// __builtin_cpu_supports names; they need nothing of the operating system.
+bool hasF16cMovbeLzcnt() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_F16C) == 0 || (c & bit_MOVBE) == 0)
+        return false;
+    return __get_cpuid(0x80000001, &a, &b, &c, &d) != 0 && (c & bit_LZCNT) != 0;
+}
+#endif
+
+// __builtin_cpu_supports also checks that the operating system saves the AVX and AVX-512 state.
 CpuLevel detectLevel() {
 #if defined(TZCUMFUN_X86_LEVELS)
     __builtin_cpu_init();
     const bool v3 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                     __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma") &&
-                    __builtin_cpu_supports("f16c") && __builtin_cpu_supports("lzcnt") &&
-                    __builtin_cpu_supports("movbe") && __builtin_cpu_supports("popcnt");
+                    __builtin_cpu_supports("popcnt") && hasF16cMovbeLzcnt();
     const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                     __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
                     __builtin_cpu_supports("avx512cd");
