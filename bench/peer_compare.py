@@ -173,8 +173,10 @@ def prepared(name, mode, data, op):
 
 def timed(function, data, out, loops):
     # The previous entrant's worker threads spin for a while after its call (OpenMP's do for
-    # milliseconds); on a small machine they would take cores from this one, so let them sleep.
-    time.sleep(0.03)
+    # milliseconds); on a small machine they would take cores from this one, so let them settle.
+    # Longer pauses are no fairer: after 20 ms or more of idleness a parallel call on two cores
+    # often starts before the second worker is awake, and would be timed in that state.
+    time.sleep(0.003)
     start = time.perf_counter()
     for _ in range(loops):
         function(data, out)
@@ -197,8 +199,12 @@ def run_case(label, op, data, axis, loops, scans, repeat):
                 continue  # a keyword this entrant lacks
             runs[(name, mode)] = (function, argument, out)
     times = {key: [] for key in runs}
-    for _ in range(repeat):
-        for key, (function, argument, out) in runs.items():
+    order = list(runs)
+    for round_ in range(repeat):
+        # A rotating order, so that no entrant always follows the same one.
+        shift = round_ % len(order) if order else 0
+        for key in order[shift:] + order[:shift]:
+            function, argument, out = runs[key]
             times[key].append(timed(function, argument, out, loops))
     return {f"{name}/{mode}": statistics.median(times[(name, mode)]) if (name, mode) in times
             else None for name in ENTRANTS for mode in MODES}
