@@ -1001,6 +1001,8 @@ int main(int argc, char** argv) {
         std::cerr << "--sweep takes full, quick or none\n";
         return 1;
     }
+    // The kernels' instruction level (TZCUMFUN_CPU caps it), so that runs at each level compare.
+    benchmark::AddCustomContext("tzcumfun_cpu_level", tzcumfunCpuLevel());
     registerNamed();
     registerApi();
     if (sweep != "none") registerSweep(sweep == "quick");

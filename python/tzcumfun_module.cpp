@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/cpu_level.hpp"
 #include "driver/operations.hpp"
 #include "gateways/cumfun.hpp"
 #include "host/tzfl.hpp"
@@ -256,6 +257,17 @@ PYBIND11_MODULE(_tzcumfun, module) {
     module.def(
         "input_copies", [] { return inputCopies(); },
         "How many array inputs were copied so far (C- and Fortran-ordered ones never are).");
+    module.def(
+        "cpu_level",
+        [](const std::optional<std::string>& force) {
+            using tzcumfun::forceCpuLevel;
+            if (force && force->empty()) forceCpuLevel(std::nullopt);
+            if (force && !force->empty()) forceCpuLevel(tzcumfun::parseCpuLevel(*force));
+            return std::string(tzcumfun::cpuLevelName(tzcumfun::activeCpuLevel()));
+        },
+        py::arg("force") = py::none(),
+        "The instruction level the scans run at; `force` (tests) runs later scans at a level, "
+        "or with \"\" at the one chosen from the processor and TZCUMFUN_CPU.");
     module.def("live_arrays", &standin::liveArrays, "Host arrays alive in this process.");
     module.def("fail_after", &standin::failAfter, py::arg("n"),
                "Makes the n-th host allocation from now fail (0 disarms).");

@@ -7,14 +7,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "driver/carried.hpp"
+#include "driver/cpu_level.hpp"
 #include "driver/dispatch.hpp"
-#include "functors/minmax.hpp"
-#include "functors/prod.hpp"
-#include "functors/sum.hpp"
+#include "functors/complex_order.hpp"
+#include "host_support.hpp"
 #include "reference.hpp"
 
 namespace tzcumfun {
@@ -26,12 +28,15 @@ bool same(T actual, T expected) {
     return reference::same(expected, actual, true, false);
 }
 
-// Functors in the order maximum, maximum carrying NaN, minimum, minimum carrying NaN.
-template <class T>
-using Combine = std::complex<T> (*)(std::complex<T>, std::complex<T>);
-template <class T>
-constexpr Combine<T> kExtremes[] = {MaxFtorFloat<T>::combine, MaxNaNFtor<T>::combine,
-                                    MinFtorFloat<T>::combine, MinNaNFtor<T>::combine};
+// combine(prev, x) of the functor the gateways pick for `op` and `nanFlag`, as the carried scan
+// runs it at the level in use: one element continued from the running value prev.
+template <class E>
+E combined(CumOp op, std::uint8_t nanFlag, E prev, E x) {
+    E out{};
+    carriedScan(op, testing_support::hostClass<E>(), reference::IsComplex<E>::value, nanFlag,
+                {{true, 1, 1, 1}, &x, &out, &prev});
+    return out;
+}
 
 // One line of the table after its kind and type: numbers up to a comment.
 template <class T>
@@ -44,8 +49,8 @@ void checkRow(const std::string& kind, std::istringstream& line) {
         if (kind == "product") {
             ASSERT_EQ(v.size(), 6U);
             const C a(v[0], v[1]), b(v[2], v[3]), expected(v[4], v[5]);
-            EXPECT_TRUE(same(ProdFtorFloat<T>::combine(a, b), expected));
-            EXPECT_TRUE(same(ProdNaNFtor<T>::combine(a, b), expected));
+            for (const std::uint8_t nanFlag : {0, 1})  // NaN included, omitted
+                EXPECT_TRUE(same(combined(CumOp::Prod, nanFlag, a, b), expected)) << +nanFlag;
         } else if (kind == "polar") {
             ASSERT_EQ(v.size(), 4U);
             EXPECT_TRUE(same(complexMagnitude(C(v[0], v[1])), v[2]));
@@ -53,19 +58,36 @@ void checkRow(const std::string& kind, std::istringstream& line) {
         } else {
             ASSERT_EQ(v.size(), 4U);
             const C lower(v[0], v[1]), upper(v[2], v[3]);
-            for (int which = 0; which < 4; ++which) {
-                const C kept = which < 2 ? upper : lower;
-                EXPECT_TRUE(same(kExtremes<T>[which](lower, upper), kept)) << "functor " << which;
-                EXPECT_TRUE(same(kExtremes<T>[which](upper, lower), kept)) << "functor " << which;
+            for (const CumOp op : {CumOp::Max, CumOp::Min}) {
+                const C kept = op == CumOp::Max ? upper : lower;
+                for (const std::uint8_t nanFlag : {0, 1}) {  // NaN carried, passed over
+                    EXPECT_TRUE(same(combined(op, nanFlag, lower, upper), kept)) << +nanFlag;
+                    EXPECT_TRUE(same(combined(op, nanFlag, upper, lower), kept)) << +nanFlag;
+                }
             }
         }
     } else {
         ASSERT_EQ(v.size(), 3U);
-        EXPECT_EQ(ProdFtorInt<T>::combine(v[0], v[1]), v[2]);
+        EXPECT_EQ(combined(CumOp::Prod, 0, v[0], v[1]), v[2]);
     }
 }
 
-TEST(ExactCases, EveryCaseOfTheTableHolds) {
+// The table at every instruction level, each forced in turn; levels this processor lacks are
+// skipped.
+class ExactCases : public ::testing::TestWithParam<CpuLevel> {
+  protected:
+    void SetUp() override {
+        if (GetParam() > supportedCpuLevel()) GTEST_SKIP() << "a level this processor lacks";
+        forceCpuLevel(GetParam());
+    }
+    void TearDown() override { forceCpuLevel(std::nullopt); }
+};
+INSTANTIATE_TEST_SUITE_P(Levels, ExactCases,
+                         ::testing::Values(CpuLevel::Baseline, CpuLevel::V3, CpuLevel::V4),
+                         [](const auto& info) { return std::string(cpuLevelName(info.param)); });
+
+TEST_P(ExactCases, EveryCaseOfTheTableHolds) {
+    EXPECT_EQ(cpuLevelName(activeCpuLevel()), cpuLevelName(GetParam()));
     std::ifstream file(TZCUMFUN_TESTS_DIR "/exact_cases.txt");
     int cases = 0;
     std::string text;
@@ -81,6 +103,18 @@ TEST(ExactCases, EveryCaseOfTheTableHolds) {
         if (type == "uint64") checkRow<unsigned long long>(kind, line);
     }
     EXPECT_GT(cases, 100);
+}
+
+// A level is forced only where the processor has it, and TZCUMFUN_CPU takes only the level words.
+TEST(CpuLevels, RefusedAboveTheProcessorAndUnknownWords) {
+    for (const CpuLevel level : {CpuLevel::Baseline, CpuLevel::V3, CpuLevel::V4}) {
+        EXPECT_EQ(parseCpuLevel(cpuLevelName(level)), level);
+        if (level > supportedCpuLevel()) {
+            EXPECT_THROW(forceCpuLevel(level), CpuLevelError);
+        }
+    }
+    for (const char* word : {"", "V3", "avx2", "v4 ", "x86-64-v3"})
+        EXPECT_THROW(parseCpuLevel(word), CpuLevelError) << word;
 }
 
 // Records which threads ran the element loop; the functor itself stays empty.

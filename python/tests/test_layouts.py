@@ -1,7 +1,7 @@
 """C- and Fortran-ordered input: read in place, the same bits either way."""
 import numpy as np
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import tzcumfun as tz
@@ -14,6 +14,24 @@ ARRAYS = st.sampled_from("? f8 f4 c16 c8 i1 u1 i2 u2 i4 u4 i8 u8".split()).flatm
 ARGUMENTS = st.one_of(st.tuples(st.sampled_from([1, 2, 3, 7, 0, 2.5, np.int64(2)]), st.just("r")),
                       st.lists(st.sampled_from(["f", "Rev", "includenan", "omitm"]), max_size=3))
 AxisError = getattr(np, "exceptions", np).AxisError
+
+
+def level_param(level):
+    """An instruction level to run at, marked to skip where this processor lacks it."""
+    try:
+        hooks.force_cpu_level(level)
+        return level
+    except RuntimeError:
+        return pytest.param(level, marks=pytest.mark.skip(reason=f"this processor lacks {level}"))
+    finally:
+        hooks.force_cpu_level("")
+
+
+@pytest.fixture(params=[level_param(level) for level in ("baseline", "v3", "v4")])
+def level(request):
+    hooks.force_cpu_level(request.param)
+    yield request.param
+    hooks.force_cpu_level("")
 
 
 def outcome(f, a, args, kwargs=None, data=None):
@@ -35,14 +53,17 @@ def any_nan(f, got):
     return got
 
 
-@settings(max_examples=400)
+@settings(max_examples=400, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(ARRAYS, st.sampled_from(FUNCS), ARGUMENTS, st.none() | st.integers(-5, 4), st.booleans())
 def test_c_and_fortran_copies_and_python_converted_arguments_give_the_same_bits(
-        a, f, args, axis, reverse):
+        level, a, f, args, axis, reverse):
     kwargs = None if axis is None else {"axis": axis, "reverse": reverse, "nan": "omit"}
     args, copies, fortran = () if kwargs else args, hooks.input_copies(), np.asfortranarray(a)
     expected = outcome(f, a, args, kwargs)
     assert outcome(f, fortran, args, kwargs) == expected
+    hooks.force_cpu_level("baseline")  # every level gives the baseline kernels' bits
+    assert outcome(f, a, args, kwargs) == expected
+    hooks.force_cpu_level(level)
     assert hooks.input_copies() == copies
     # Arguments only the package's Python code converts take the call off the extension's own
     # path; a memoryview becomes the same ndarray, a list a 1-by-1 array, a string a text scalar.

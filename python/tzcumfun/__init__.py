@@ -50,8 +50,8 @@ import numpy as np
 
 from . import _tzcumfun as _ext
 
-__all__ = ["KorvexError", "KorvexTypeError", "call", "cummax", "cummin", "cumprod", "cumsum",
-           "string"]
+__all__ = ["KorvexError", "KorvexTypeError", "call", "cpu_level", "cummax", "cummin", "cumprod",
+           "cumsum", "string"]
 
 # The operations in the core's table, numbered by their place in it.
 _OPERATIONS = {name: number for number, name in enumerate(_ext.operations)}
@@ -291,3 +291,9 @@ def call(name: str, nargout: int, *args):
     # The host's int; counts beyond its range are refused by the host like any count above 1.
     count = max(min(operator.index(nargout), 2**31 - 1), -(2**31))
     return _run(_operation(name), count, args)
+
+
+def cpu_level() -> str:
+    """The instruction level the scans run at: ``"baseline"``, ``"v3"`` (x86-64-v3, AVX2) or
+    ``"v4"`` (x86-64-v4, AVX-512), the widest this processor runs unless ``TZCUMFUN_CPU`` caps it."""
+    return _ext.cpu_level()

@@ -8,8 +8,8 @@ _Data = Union[npt.ArrayLike, "string", str, Any]
 _Argument = Union[str, "string", int, float, bool, np.generic, npt.ArrayLike, Any]
 _NaN = Literal["include", "omit"]
 
-__all__ = ["KorvexError", "KorvexTypeError", "call", "cummax", "cummin", "cumprod", "cumsum",
-           "string"]
+__all__ = ["KorvexError", "KorvexTypeError", "call", "cpu_level", "cummax", "cummin", "cumprod",
+           "cumsum", "string"]
 
 class KorvexError(ValueError):
     message: str
@@ -59,3 +59,4 @@ cummin: _Cumulative
 cummax: _Cumulative
 
 def call(name: Literal["cumsum", "cumprod", "cummin", "cummax"], nargout: int, *args: _Argument) -> Any: ...
+def cpu_level() -> Literal["baseline", "v3", "v4"]: ...

@@ -1,10 +1,12 @@
-// Block scans from carried running values, on the gateways' functor tables and class dispatch.
+// Block scans from carried running values, at the instruction level this object is built for.
 #include "driver/carried.hpp"
 
 #include "driver/dispatch.hpp"
 #include "driver/tables.hpp"
+#include "traversal/carried.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 namespace {
 
 // The block as the class dispatch runs it once it has chosen the functor and element types.
@@ -24,11 +26,12 @@ struct CarriedRun {
 
 }  // namespace
 
-void carriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
-                 const CarriedBlock& block) {
+void levelCarriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,
+                      const CarriedBlock& block) {
     visitOperation(op, [&]<CumOp Op>() {
         dispatchClass<FunctorTableOf<Op>>(classId, complex, nanFlag, CarriedRun{block});
     });
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -6,7 +6,7 @@
 
 #include "driver/types.hpp"
 #include "host/vx.hpp"
-#include "traversal/carried.hpp"
+#include "traversal/geometry.hpp"
 
 namespace tzcumfun {
 

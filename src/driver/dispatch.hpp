@@ -8,12 +8,19 @@
 #include <type_traits>
 
 #include "driver/classes.hpp"
+#include "driver/level_entries.hpp"
 #include "driver/plan.hpp"
+#include "functors/isa_level.hpp"
 #include "traversal/contiguous.hpp"
 #include "traversal/paged.hpp"
 #include "traversal/strided.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
+
+// This level's entry points, which the selection (dispatch_select.cpp, carried_select.cpp) calls
+// through one table per operation.
+TZCUMFUN_LEVEL_ENTRY_POINTS
 
 // Every operation and class uses the same tuning per layout; thresholds count vectors in the
 // contiguous and last-dimension layouts and elements of the whole array in the page layout.
@@ -108,4 +115,5 @@ void dispatchOperation(const CumPlan& plan, const void* in, void* out) {
     dispatchClass<Table>(plan.classId, plan.complex, plan.nanFlag, scan);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -1,12 +1,14 @@
-// The cumulative maximum on the shared dispatch, with its functor table.
+// The cumulative maximum on the shared dispatch, at the level this object is built for.
 #include "driver/dispatch.hpp"
 #include "driver/tables.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 template <>
-void cumDispatch<CumOp::Max>(const CumPlan& plan, const void* in, void* out) {
+void levelDispatch<CumOp::Max>(const CumPlan& plan, const void* in, void* out) {
     dispatchOperation<FunctorTableOf<CumOp::Max>>(plan, in, out);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

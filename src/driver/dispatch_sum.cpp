@@ -1,12 +1,14 @@
-// The cumulative sum on the shared dispatch, with its functor table.
+// The cumulative sum on the shared dispatch, at the level this object is built for.
 #include "driver/dispatch.hpp"
 #include "driver/tables.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 template <>
-void cumDispatch<CumOp::Sum>(const CumPlan& plan, const void* in, void* out) {
+void levelDispatch<CumOp::Sum>(const CumPlan& plan, const void* in, void* out) {
     dispatchOperation<FunctorTableOf<CumOp::Sum>>(plan, in, out);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

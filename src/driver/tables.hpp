@@ -6,11 +6,13 @@
 
 #include "driver/types.hpp"
 
+#include "functors/isa_level.hpp"
 #include "functors/minmax.hpp"
 #include "functors/prod.hpp"
 #include "functors/sum.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // One operation's functors by element family. `kNaNFunctorFlag` is the NaN flag value that
 // selects the NaN-named functor; logical data comes out as whatever the logical functor makes.
@@ -48,4 +50,5 @@ struct FunctorTableOf<CumOp::Min> : MinTable {};
 template <>
 struct FunctorTableOf<CumOp::Max> : MaxTable {};
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -4,9 +4,11 @@
 #include <complex>
 #include <concepts>
 
+#include "functors/isa_level.hpp"
 #include "functors/pack.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // NaN is the one value that compares unequal to itself; the test stays exact without relying on
 // the platform's classification functions. For a pack it gives the mask of its NaN lanes.
@@ -28,4 +30,5 @@ constexpr double logicalValue(bool b) {
     return static_cast<double>(b);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -7,8 +7,10 @@
 
 #include "functors/complex_order.hpp"
 #include "functors/element.hpp"
+#include "functors/isa_level.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // The one ordering both extremes derive from: a stands at or above b. Like IEEE >= it is false
 // whenever either side is NaN, which leaves NaN entirely to the NaN rules below. For packs it
@@ -174,4 +176,5 @@ struct MinFtorLogical {
     static bool combine(bool prev, bool x) { return prev & x; }
 };
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -1,4 +1,4 @@
-// Packs of elements in one 16-byte register, for rules that test a block of elements at once.
+// Packs of elements in one vector register, for rules that test a block of elements at once.
 #pragma once
 
 #if defined(__SSE2__)
@@ -10,15 +10,25 @@
 #include <cstring>
 #include <type_traits>
 
-namespace tzcumfun {
+#include "functors/isa_level.hpp"
+#include "functors/pack_wide.hpp"
 
-// Elements of up to 32 bits use GCC's vector extension: the operators act lane by lane, and a
-// comparison gives a mask whose lanes are all ones where it holds; SSE2 and NEON have every such
-// operation. Elsewhere than x86 doubles take the extension too (NEON compares two doubles at
+namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
+
+// One register: 16 bytes at the baseline (SSE2), 32 at x86-64-v3 (AVX2), 64 at x86-64-v4.
+inline constexpr std::size_t kPackBytes = TZCUMFUN_ISA_LEVEL == 4   ? 64
+                                          : TZCUMFUN_ISA_LEVEL == 3 ? 32
+                                                                    : 16;
+
+// Elements of up to 32 bits, and at the wider x86 levels every element, use GCC's vector
+// extension: the operators act lane by lane, and a comparison gives a mask whose lanes are all ones
+// where it holds; SSE2 and NEON have every such operation up to 32 bits, AVX2 and AVX-512 also
+// for 64 bits. Elsewhere than x86 doubles take the extension too (NEON compares two doubles at
 // once, and GCC spells its masks out well).
 template <class T>
 struct VectorOf {
-    typedef T type __attribute__((vector_size(16)));
+    typedef T type __attribute__((vector_size(kPackBytes)));
 };
 
 // On x86 doubles get a thin type over an SSE2 register instead: there the extension spells out
@@ -48,6 +58,7 @@ struct DoublePack {
 
 template <class T>
 struct PackOf : VectorOf<T> {};
+#if TZCUMFUN_ISA_LEVEL == 0
 #if defined(__SSE2__)
 template <>
 struct PackOf<double> {
@@ -62,6 +73,7 @@ template <>
 struct PackOf<unsigned long long> {
     using type = unsigned long long;
 };
+#endif
 template <class T>
 using Pack = typename PackOf<T>::type;
 
@@ -69,7 +81,8 @@ template <class T>
 inline constexpr std::size_t kPackLanes = sizeof(Pack<T>) / sizeof(T);
 
 template <class V>
-inline constexpr bool kIsPack = !std::is_arithmetic_v<V> && sizeof(V) == 16 && requires(V pack) {
+inline constexpr bool kIsPack =
+    !std::is_arithmetic_v<V> && sizeof(V) == kPackBytes && requires(V pack) {
     pack >= pack;
 };
 
@@ -102,11 +115,13 @@ Pack<T> loadPack(const T* from) {
     return pack;
 }
 
-// Whether every lane of a mask is set.
+// Whether every lane of a mask is set; wider masks have their level's test (pack_wide.hpp).
 template <class Mask>
 bool allLanes(Mask mask) {
     if constexpr (std::is_same_v<Mask, bool>) {
         return mask;
+    } else if constexpr (sizeof mask > 16) {
+        return allBitsSet(mask);
     } else {
         std::uint64_t halves[2];
         static_assert(sizeof halves == sizeof mask);
@@ -115,4 +130,5 @@ bool allLanes(Mask mask) {
     }
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

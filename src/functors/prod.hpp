@@ -3,10 +3,12 @@
 
 #include <complex>
 #include <concepts>
+#include <cstddef>
 #include <limits>
 #include <type_traits>
 
 #include "functors/element.hpp"
+#include "functors/isa_level.hpp"
 
 namespace tzcumfun {
 
@@ -16,6 +18,8 @@ namespace tzcumfun {
 // runs only on that slow path; the element loops keep just the test that leads here.
 void complexMulRecover(float ar, float ai, float br, float bi, float& re, float& im);
 void complexMulRecover(double ar, double ai, double br, double bi, double& re, double& im);
+
+TZCUMFUN_LEVEL_BEGIN
 
 namespace detail {
 
@@ -79,9 +83,12 @@ struct ProdNaNFtor {
 // product's sign, the sign of prev times the sign of x. The chain is the multiply alone; a running
 // value at a limit stays there while factors beyond one in magnitude follow, so the branch keeps
 // to one side for long stretches. `combineLane` serves rows side by side in vector registers: the
-// exact product in 32 bits, kept when narrowing loses nothing, else the limit by compare and
-// select. SSE2 multiplies 16-bit lanes into 32-bit products; it has no signed 32-by-32 to 64-bit
-// multiply and no 64-bit compare, so the 32- and 64-bit classes keep `combine` in every layout.
+// exact product in twice the width, kept when narrowing loses nothing, else the limit by compare
+// and select. SSE2 multiplies 16-bit lanes into 32-bit products; it has no signed 32-by-32 to
+// 64-bit multiply and no 64-bit compare, so at the baseline the 32- and 64-bit classes keep
+// `combine` in every layout. AVX2 and AVX-512 have both, and give the 32-bit classes lanes with
+// 64-bit exact products; 64-bit classes would need 128-bit products, which no level multiplies in
+// lanes.
 template <std::integral T>
 struct ProdFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
@@ -96,8 +103,10 @@ struct ProdFtorInt {
         }
         return product;
     }
-    static T combineLane(T prev, T x) requires(sizeof(T) <= 2) {
-        using Exact = std::conditional_t<std::is_signed_v<T>, int, unsigned>;
+    static constexpr std::size_t kLaneBytes = TZCUMFUN_ISA_LEVEL >= 3 ? 4 : 2;
+    static T combineLane(T prev, T x) requires(sizeof(T) <= kLaneBytes) {
+        using Wide = std::conditional_t<sizeof(T) <= 2, int, long long>;
+        using Exact = std::conditional_t<std::is_signed_v<T>, Wide, std::make_unsigned_t<Wide>>;
         const Exact product = static_cast<Exact>(static_cast<Exact>(prev) * static_cast<Exact>(x));
         const auto narrow = static_cast<T>(product);
         if (static_cast<Exact>(narrow) == product) return narrow;
@@ -113,4 +122,5 @@ struct ProdFtorLogical {
     static double combine(double prev, bool b) { return prev * logicalValue(b); }
 };
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

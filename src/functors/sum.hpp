@@ -7,8 +7,10 @@
 #include <type_traits>
 
 #include "functors/element.hpp"
+#include "functors/isa_level.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // Plain floating sums in T, one rounding per step; complex parts are summed independently.
 template <std::floating_point T>
@@ -80,4 +82,5 @@ struct SumFtorLogical {
     static double combine(double prev, bool b) { return prev + logicalValue(b); }
 };
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

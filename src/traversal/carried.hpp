@@ -1,20 +1,13 @@
 // Scans of one block of a longer array, each vector continuing from a running value carried in.
 #pragma once
 
+#include "functors/isa_level.hpp"
 #include "traversal/contiguous.hpp"
+#include "traversal/geometry.hpp"
 #include "traversal/paged.hpp"
 
 namespace tzcumfun {
-
-// A block in memory as pages of `dimLen` slices, each slice `stride` adjacent vectors wide. Any
-// array stored without gaps has this form along any axis, in either memory order: `stride` counts
-// the elements of the axes that vary faster than the working one, `pages` those of the slower.
-struct BlockGeometry {
-    bool forward;
-    std::size_t stride;
-    std::size_t dimLen;
-    std::size_t pages;
-};
+TZCUMFUN_LEVEL_BEGIN
 
 // One contiguous vector whose running value is already `running` before its first visited element.
 template <class Ftor, class In, class Out>
@@ -68,4 +61,5 @@ void scanCarried(const BlockGeometry& block, const In* in, Out* out, const Out* 
     }
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "functors/isa_level.hpp"
 #include "traversal/contract.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // One vector is one chain of dependent `combine` steps, which runs at the latency of a step, not
 // at the rate the machine can issue them. Neighbouring vectors are therefore scanned in groups,
@@ -189,4 +191,5 @@ void runCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std:
                 mapCumMatrix<Ftor, In, Out>(forward, in, out, dimLen, nvec, ftor));
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -15,7 +15,10 @@
 #include <oneapi/tbb/partitioner.h>
 #include <oneapi/tbb/task_group.h>
 
+#include "functors/isa_level.hpp"
+
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // An accumulation functor is an empty value type. `init` makes the running value of a vector
 // from its first visited element alone (never from an identity value); `combine` makes the next
@@ -99,4 +102,5 @@ void scanAheadOfFaults(const void* in, void* out, std::size_t bytes, bool forwar
     tbb::parallel_invoke([=] { mapForWriting(out, bytes, forward); }, scan, context);
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

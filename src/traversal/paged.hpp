@@ -1,9 +1,11 @@
 // Scans along an inner dimension: pages of `stride` rows by `dimLen` slices, one after another.
 #pragma once
 
+#include "functors/isa_level.hpp"
 #include "traversal/strided.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // Scans `count` consecutive pages; each page is a strided block whose width is the whole page.
 // Running values never cross a page boundary.
@@ -70,4 +72,5 @@ void runPageStrideMatrix(bool forward, const In* in, Out* out, std::size_t strid
                 mapPageStrideMatrix<Ftor, In, Out>(forward, in, out, stride, dimLen, pages, ftor));
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 
+#include "functors/isa_level.hpp"
 #include "traversal/contract.hpp"
 
 namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
 
 // One slice of a block of rows. The rows are independent and a slice's block never overlaps
 // the neighbouring slice's block (the slice distance is at least the block width), so the
@@ -116,4 +118,5 @@ void runCumStrideMatrix(bool forward, const In* in, Out* out, std::size_t dimLen
                 mapCumStrideMatrix<Ftor, In, Out>(forward, in, out, dimLen, nvec, ftor));
 }
 
+TZCUMFUN_LEVEL_END
 }  // namespace tzcumfun
