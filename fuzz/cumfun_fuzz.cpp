@@ -208,15 +208,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!arg) return 0;
             prhs.push_back(args.emplace_back(std::move(*arg)).array.get());
         }
-        // An odd last byte offers the full data argument's own buffer for the result, so that
-        // the scan runs in place; a refusal must leave it as it was.
-        std::optional<standin::BufferOffer> inPlace;
+        // An odd last byte marks the full data argument as a temporary the host no longer needs,
+        // so that the scan runs in place in its data; a refusal must leave it as it was.
         const vxArray_tag* data0 = nrhs > 0 ? prhs[0] : nullptr;
-        if (data0 != nullptr && (in.next() & 1) && !standin::isSparse(data0) &&
-            !args[0].dense.empty()) {
-            inPlace.emplace(standin::classOf(data0), standin::isComplex(data0) ? vxCOMPLEX : vxREAL,
-                            standin::numel(data0), data0->data);
-        }
+        const bool inPlace = data0 != nullptr && (in.next() & 1) && !standin::isSparse(data0) &&
+                             !args[0].dense.empty();
+        if (inPlace) standin::markReusableTemporary(args[0].array.get());
         matrix::ArrayHandle slot = scalar(-1);
         const vxArray_tag* const before = slot.get();
         standin::failAfter(fault >= 0xf0 ? fault - 0xef : 0);
@@ -226,8 +223,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             failed = false;
         } catch (const foundation::core::except::IMsgIDException& error) {
             require(knownIdentifier(op, error.GetIdentifier()));
-            require(!inPlace || (!inPlace->taken() && std::memcmp(data0->data, args[0].dense.data(),
-                                                                  args[0].dense.size()) == 0));
+            require(!inPlace ||
+                    std::memcmp(data0->data, args[0].dense.data(), args[0].dense.size()) == 0);
         } catch (const std::bad_alloc&) {
             require(fault >= 0xf0 && standin::faultCountdown() == 0);
         }
