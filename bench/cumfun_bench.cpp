@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/cpu_level.hpp"
 #include "gateways/cumfun.hpp"
 #include "standin/standin.hpp"
 #include "tzmathelem_cumfun/scan.hpp"
@@ -1001,8 +1002,10 @@ int main(int argc, char** argv) {
         std::cerr << "--sweep takes full, quick or none\n";
         return 1;
     }
-    // The kernels' instruction level (TZCUMFUN_CPU caps it), so that runs at each level compare.
-    benchmark::AddCustomContext("tzcumfun_cpu_level", tzcumfunCpuLevel());
+    // The kernels' instruction level (TZCUMFUN_CPU caps it), so that runs at each level compare;
+    // the library chooses it by the same rule from the same processor and environment.
+    benchmark::AddCustomContext("tzcumfun_cpu_level",
+                                tzcumfun::cpuLevelName(tzcumfun::activeCpuLevel()));
     registerNamed();
     registerApi();
     if (sweep != "none") registerSweep(sweep == "quick");

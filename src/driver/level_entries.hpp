@@ -11,8 +11,8 @@
 
 // Declared in each level's namespace: the whole-array scan of one operation (dispatch_<op>.cpp,
 // as `cumDispatch` takes it) and the block scan from carried running values (carried.cpp).
-#define TZCUMFUN_LEVEL_ENTRY_POINTS                                                            \
-    template <CumOp Op>                                                                        \
-    void levelDispatch(const CumPlan& plan, const void* in, void* out);                        \
-    void levelCarriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag,     \
+#define TZCUMFUN_LEVEL_ENTRY_POINTS                                                        \
+    template <CumOp Op>                                                                    \
+    void levelDispatch(const CumPlan& plan, const void* in, void* out);                    \
+    void levelCarriedScan(CumOp op, vxClassID classId, bool complex, std::uint8_t nanFlag, \
                           const CarriedBlock& block);
