@@ -59,7 +59,7 @@ MUTANTS=(
 'no-fp-settings~~src/traversal/contract.hpp~~task_group_context::fp_settings~~task_group_context::default_traits'
 'grouped-reverse-tail-misplaced~~src/traversal/contiguous.hpp~~scanVectors(false, in + grouped * dimLen,~~scanVectors(false, in + groups * dimLen,'
 'dask-carry-from-wrong-edge~~python/tzcumfun/dask.py~~return np.take(result, -1 if forward else 0, axis)~~return np.take(result, 0 if forward else -1, axis)'
-'lane-sum-limit-ignores-sign~~src/functors/sum.hpp~~static_cast<Unsigned>(limit + (before >> kTopBit));~~limit;'
+'lane-sum-limit-ignores-sign~~src/functors/sum.hpp~~static_cast<Unsigned>(limit + (addend >> kTopBit));~~limit;'
 'lane-product-keeps-wrapped~~src/functors/prod.hpp~~if (static_cast<Exact>(narrow) == product) return narrow;~~return narrow;'
 'int-extremes-compared-through-double~~src/functors/minmax.hpp~~return Extreme::beyond(prev, x) ? x : prev; }~~return Extreme::beyond(double(prev), double(x)) ? x : prev; }'
 'later-equal-maximum-wins~~src/functors/minmax.hpp~~return negation(atOrAbove(prev, x));~~return atOrAbove(x, prev);'
@@ -73,6 +73,9 @@ MUTANTS=(
 'v4-steady-block-tests-any-lane~~src/functors/pack_wide.hpp~~return _mm512_movepi8_mask(bits) == ~__mmask64{0};~~return _mm512_movepi8_mask(bits) != 0;'
 'baseline-object-built-for-avx2~~src/driver/cpu_level.cpp~~#include <atomic>~~#pragma GCC target("avx2")
 #include <atomic>'
+'tile-reverse-steps-forward~~src/traversal/tiles.hpp~~tile[kForward ? step : kLanes - 1 - step];~~tile[step];'
+'tile-transposed-one-stage-short~~src/traversal/tiles.hpp~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{}~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>) - 1>{}'
+'tile-tail-from-the-first-running-values~~src/traversal/tiles.hpp~~    std::memcpy(lanes, &running, sizeof lanes);~~'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 

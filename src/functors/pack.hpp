@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,18 @@ struct DoublePack {
 };
 #endif
 
+// `kBytes` bytes of T in one register, as GCC's vector extension spells it at every level; and
+// whether V is one element of T or such a register, for rules written once for both: the
+// traversals that run one vector's chain in each lane hold their running values in these.
+template <class T, std::size_t kBytes>
+struct LanesOfBytes {
+    typedef T type __attribute__((vector_size(kBytes)));
+};
+
+template <class V, class T>
+concept ElementOrLanes =
+    std::same_as<V, T> || std::same_as<V, typename LanesOfBytes<T, sizeof(V)>::type>;
+
 template <class T>
 struct PackOf : VectorOf<T> {};
 #if TZCUMFUN_ISA_LEVEL == 0
@@ -81,8 +94,7 @@ template <class T>
 inline constexpr std::size_t kPackLanes = sizeof(Pack<T>) / sizeof(T);
 
 template <class V>
-inline constexpr bool kIsPack =
-    !std::is_arithmetic_v<V> && sizeof(V) == kPackBytes && requires(V pack) {
+inline constexpr bool kIsPack = !std::is_arithmetic_v<V> && requires(V pack) {
     pack >= pack;
 };
 

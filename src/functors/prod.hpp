@@ -9,6 +9,7 @@
 
 #include "functors/element.hpp"
 #include "functors/isa_level.hpp"
+#include "functors/pack.hpp"
 
 namespace tzcumfun {
 
@@ -55,7 +56,9 @@ inline std::complex<T> complexProduct(std::complex<T> a, std::complex<T> b) {
 template <std::floating_point T>
 struct ProdFtorFloat {
     static T init(T x) { return x; }
-    static T combine(T prev, T x) { return prev * x; }
+    template <class V>
+    requires ElementOrLanes<V, T>
+    static V combine(V prev, V x) { return prev * x; }
     static std::complex<T> init(std::complex<T> x) { return x; }
     static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
         return complexProduct(prev, x);
@@ -67,7 +70,9 @@ struct ProdFtorFloat {
 template <std::floating_point T>
 struct ProdNaNFtor {
     static T init(T x) { return isNaN(x) ? T(1) : x; }
-    static T combine(T prev, T x) { return isNaN(x) ? prev : prev * x; }
+    template <class V>
+    requires ElementOrLanes<V, T>
+    static V combine(V prev, V x) { return isNaN(x) ? prev : prev * x; }
     static std::complex<T> init(std::complex<T> x) {
         return isNaN(x) ? std::complex<T>(T(1), T(0)) : x;
     }

@@ -8,15 +8,20 @@
 
 #include "functors/element.hpp"
 #include "functors/isa_level.hpp"
+#include "functors/pack.hpp"
 
 namespace tzcumfun {
 TZCUMFUN_LEVEL_BEGIN
 
-// Plain floating sums in T, one rounding per step; complex parts are summed independently.
+// Plain floating sums in T, one rounding per step; complex parts are summed independently. The
+// real rules are templates so that a register of independent vectors' running values (one
+// vector in each lane) takes the very same operations.
 template <std::floating_point T>
 struct SumFtorFloat {
     static T init(T x) { return x; }
-    static T combine(T prev, T x) { return prev + x; }
+    template <class V>
+    requires ElementOrLanes<V, T>
+    static V combine(V prev, V x) { return prev + x; }
     static std::complex<T> init(std::complex<T> x) { return x; }
     static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
         return {prev.real() + x.real(), prev.imag() + x.imag()};
@@ -27,7 +32,9 @@ struct SumFtorFloat {
 template <std::floating_point T>
 struct SumNaNFtor {
     static T init(T x) { return isNaN(x) ? T(0) : x; }
-    static T combine(T prev, T x) { return isNaN(x) ? prev : prev + x; }
+    template <class V>
+    requires ElementOrLanes<V, T>
+    static V combine(V prev, V x) { return isNaN(x) ? prev : prev + x; }
     static std::complex<T> init(std::complex<T> x) { return isNaN(x) ? std::complex<T>() : x; }
     static std::complex<T> combine(std::complex<T> prev, std::complex<T> x) {
         return isNaN(x) ? prev : SumFtorFloat<T>::combine(prev, x);
@@ -40,8 +47,8 @@ struct SumNaNFtor {
 // where the sum reaches a limit, and a running value at the limit stays there only while more of
 // the same sign follows, so data that saturates often keeps it predicted too. `combineLane`
 // serves independent rows side by side in vector registers, where a branch would split the
-// lanes: the sum wraps, the overflow bit comes from the signs (operands of one sign, sum of the
-// other) and a mask selects the limit, all of it lane-wise operations SSE2 has for every width.
+// lanes: the sum wraps, the overflow bit comes from the signs and selects the limit, all of it
+// lane-wise operations SSE2 has for every width.
 template <std::integral T>
 struct SumFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
@@ -58,21 +65,21 @@ struct SumFtorInt {
     }
     static T combineLane(T prev, T x) {
         const auto before = static_cast<Unsigned>(prev);
-        const auto sum = static_cast<Unsigned>(before + static_cast<Unsigned>(x));
+        const auto addend = static_cast<Unsigned>(x);
+        const auto sum = static_cast<Unsigned>(before + addend);
+        // The top bit of `overflows` is set where the sum overflowed. Signed: operands of one
+        // sign, sum of the other, and the limit on the addend's side (the running value's too,
+        // as they agree wherever the sum overflows), so that only the test waits for the sum.
+        // Unsigned: the carry out of the top bit, both top bits set or one set and the sum's clear.
         Unsigned overflows;
-        Unsigned limit = static_cast<Unsigned>(kMax);
+        Unsigned limit = kMax;
         if constexpr (std::is_signed_v<T>) {
-            overflows =
-                static_cast<Unsigned>((before ^ sum) & (static_cast<Unsigned>(x) ^ sum)) >> kTopBit;
-            limit = static_cast<Unsigned>(limit + (before >> kTopBit));  // MAX + 1 wraps to MIN
+            overflows = static_cast<Unsigned>((before ^ sum) & (addend ^ sum));
+            limit = static_cast<Unsigned>(limit + (addend >> kTopBit));  // MAX + 1 wraps to MIN
         } else {
-            // The carry out of the top bit: both top bits set, or one set and the sum's clear.
-            const auto addend = static_cast<Unsigned>(x);
-            overflows =
-                static_cast<Unsigned>((before & addend) | ((before | addend) & ~sum)) >> kTopBit;
+            overflows = static_cast<Unsigned>((before & addend) | ((before | addend) & ~sum));
         }
-        const auto mask = static_cast<Unsigned>(Unsigned{0} - overflows);
-        return static_cast<T>((sum & static_cast<Unsigned>(~mask)) | (limit & mask));
+        return static_cast<T>(static_cast<std::make_signed_t<T>>(overflows) < 0 ? limit : sum);
     }
 };
 

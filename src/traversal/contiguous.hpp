@@ -7,6 +7,7 @@
 
 #include "functors/isa_level.hpp"
 #include "traversal/contract.hpp"
+#include "traversal/tiles.hpp"
 
 namespace tzcumfun {
 TZCUMFUN_LEVEL_BEGIN
@@ -52,6 +53,26 @@ void scanGroup(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
 #pragma GCC unroll 4
         for (std::size_t lane = 0; lane < kGroupVectors; ++lane)
             out[lane * dimLen + elem] = running[lane];
+    }
+}
+
+// Rules that take whole registers scan tiles of as many vectors as a register has lanes; the
+// others scan groups of `kGroupVectors` scalar chains.
+template <class Ftor, class In, class Out>
+consteval std::size_t groupWidth() {
+    if constexpr (kTileable<Ftor, In, Out>) {
+        return kTileLanes<In>;
+    } else {
+        return kGroupVectors;
+    }
+}
+
+template <bool kForward, class Ftor, class In, class Out>
+void scanAnyGroup(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
+    if constexpr (kTileable<Ftor, In, Out>) {
+        scanTileGroup<kForward>(in, out, dimLen, ftor);
+    } else {
+        scanGroup<kForward>(in, out, dimLen, ftor);
     }
 }
 
@@ -137,13 +158,14 @@ void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std
             scanSteadyVector<false>(in + vec * dimLen, out + vec * dimLen, dimLen, ftor);
         return;
     }
+    constexpr std::size_t kWidth = groupWidth<Ftor, In, Out>();
     const std::size_t groups =
-        kGroupable<In, Out> && dimLen >= kGroupMinLength ? count / kGroupVectors : 0;
-    const std::size_t grouped = groups * kGroupVectors;
-    const std::size_t groupSize = kGroupVectors * dimLen;
+        kGroupable<In, Out> && dimLen >= kGroupMinLength ? count / kWidth : 0;
+    const std::size_t grouped = groups * kWidth;
+    const std::size_t groupSize = kWidth * dimLen;
     if (forward) {
         for (std::size_t group = 0; group < groups; ++group)
-            scanGroup<true>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
+            scanAnyGroup<true>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
         scanVectors(true, in + grouped * dimLen, out + grouped * dimLen, dimLen, count - grouped,
                     ftor);
         return;
@@ -151,7 +173,7 @@ void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std
     scanVectors(false, in + grouped * dimLen, out + grouped * dimLen, dimLen, count - grouped,
                 ftor);
     for (std::size_t group = groups; group-- > 0;)
-        scanGroup<false>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
+        scanAnyGroup<false>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
 }
 
 // Body of the parallel loop: a range of vector indices.

@@ -38,6 +38,13 @@ concept LaneFunctor = requires(const Ftor ftor, const In x, const Out prev) {
     { ftor.combineLane(prev, x) } -> std::same_as<Out>;
 };
 
+// A functor may also give its `combine` rule as a template that takes a whole register `V` of
+// running values, one in each lane, for traversals that run independent vectors' chains in lanes.
+template <class Ftor, class V>
+concept RegisterFunctor = requires(const Ftor ftor, const V lanes) {
+    { ftor.combine(lanes, lanes) } -> std::same_as<V>;
+};
+
 // A functor may also offer `holdsOver(prev, block)`: true only if `combine(prev, x)` returns prev
 // for each of the `kSteadyBlock` elements from `block` on. A scan may then write prev across the
 // block, with the outputs the element-by-element loop gives, and take that loop only through the

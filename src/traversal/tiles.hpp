@@ -1,0 +1,134 @@
+// Scans groups of neighbouring contiguous vectors with one vector's chain in each register lane.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+#include "functors/isa_level.hpp"
+#include "functors/pack.hpp"
+#include "traversal/contract.hpp"
+
+namespace tzcumfun {
+TZCUMFUN_LEVEL_BEGIN
+
+// A square tile holds as many elements of as many neighbouring vectors as a register has lanes,
+// one register per vector. Transposed in registers, each register holds one step of every vector,
+// so a single register operation advances every vector's chain by one element; transposed back,
+// the outputs are stored as whole registers again. Each vector is still visited one element after
+// another with nothing reassociated, so every output bit is that of the one-vector loop.
+//
+// How wide a tile is. Vectors a multiple of 4 KiB apart put the lines a tile reads and writes in
+// one L1 set, which holds eight. A 64-byte register reads and writes each line whole, once; a
+// narrower one comes back to the same lines for the next tile, and finds them there only if the
+// tile spans at most four vectors (four lines read, four written). So a tile is a whole AVX-512
+// register, or at most four elements of a narrower one.
+template <class T>
+inline constexpr std::size_t kTileBytes = kPackBytes == 64 ? 64
+                                                           : std::min(kPackBytes, 4 * sizeof(T));
+template <class T>
+using TileRow = typename LanesOfBytes<T, kTileBytes<T>>::type;
+template <class T>
+inline constexpr std::size_t kTileLanes = kTileBytes<T> / sizeof(T);
+
+// Tiles serve rules that take whole registers, between elements of one real type: the floating
+// sums and products. Integer rules keep the add or multiply with its overflow flag, in groups.
+template <class Ftor, class In, class Out>
+consteval bool tileable() {
+    if constexpr (std::is_same_v<In, Out> && std::is_arithmetic_v<In> &&
+                  !std::is_same_v<In, bool>) {
+        return kTileLanes<In> >= 2 && RegisterFunctor<Ftor, TileRow<In>>;
+    }
+    return false;
+}
+template <class Ftor, class In, class Out>
+inline constexpr bool kTileable = tileable<Ftor, In, Out>();
+
+// The shuffle that swaps the off-diagonal blocks of `kHalf` lanes between registers a and b: the
+// low result takes the blocks of a whose lane index has bit kHalf clear, each followed by the
+// matching block of b; the high result the rest. Done for kHalf = L/2, L/4, ..., 1, it transposes.
+template <class T, std::size_t kHalf, bool kHigh>
+constexpr auto swapMask() {
+    constexpr std::size_t kLanes = kTileLanes<T>;
+    using Element = std::conditional_t<sizeof(T) == 8, long long, int>;
+    using Index = typename LanesOfBytes<Element, kTileBytes<T>>::type;
+    return [&]<std::size_t... kLane>(std::index_sequence<kLane...>) {
+        return Index{static_cast<Element>(
+            (kLane & kHalf) == 0 ? (kHigh ? kLane + kHalf : kLane)
+                                 : (kHigh ? kLanes + kLane : kLanes + kLane - kHalf))...};
+    }
+    (std::make_index_sequence<kLanes>{});
+}
+
+template <class T, std::size_t kHalf>
+inline void swapBlocks(TileRow<T> (&tile)[kTileLanes<T>]) {
+    constexpr auto kLow = swapMask<T, kHalf, false>();
+    constexpr auto kHighMask = swapMask<T, kHalf, true>();
+#pragma GCC unroll 16
+    for (std::size_t row = 0; row < kTileLanes<T>; ++row) {
+        if ((row & kHalf) != 0) continue;
+        const TileRow<T> a = tile[row];
+        const TileRow<T> b = tile[row + kHalf];
+        tile[row] = __builtin_shuffle(a, b, kLow);
+        tile[row + kHalf] = __builtin_shuffle(a, b, kHighMask);
+    }
+}
+
+template <class T>
+inline void transposeTile(TileRow<T> (&tile)[kTileLanes<T>]) {
+    [&]<std::size_t... kStage>(std::index_sequence<kStage...>) {
+        (swapBlocks<T, (kTileLanes<T> >> (kStage + 1))>(tile), ...);
+    }
+    (std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{});
+}
+
+// Scans `kTileLanes<T>` adjacent vectors of `dimLen` elements from `in` into `out`, which may be
+// the same buffer: a tile is loaded whole before any of its outputs is stored. The first element
+// and the elements short of a whole tile at the far end are stepped through one at a time. One
+// group at a time: the loads of a second group interleaved with this one's stores would match
+// them in their low 12 bits wherever vectors lie a multiple of 4 KiB apart, and wait for them.
+template <bool kForward, class Ftor, class T>
+void scanTileGroup(const T* in, T* out, std::size_t dimLen, Ftor ftor) {
+    constexpr std::size_t kLanes = kTileLanes<T>;
+    T lanes[kLanes];
+    const std::size_t start = kForward ? 0 : dimLen - 1;
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        lanes[lane] = ftor.init(in[lane * dimLen + start]);
+        out[lane * dimLen + start] = lanes[lane];
+    }
+    TileRow<T> running;
+    std::memcpy(&running, lanes, sizeof running);
+    // `done` counts the elements of each vector visited so far.
+    std::size_t done = 1;
+    for (; done + kLanes <= dimLen; done += kLanes) {
+        const std::size_t at = kForward ? done : dimLen - done - kLanes;
+        TileRow<T> tile[kLanes];
+#pragma GCC unroll 16
+        for (std::size_t lane = 0; lane < kLanes; ++lane)
+            std::memcpy(&tile[lane], in + lane * dimLen + at, sizeof(TileRow<T>));
+        transposeTile<T>(tile);
+#pragma GCC unroll 16
+        for (std::size_t step = 0; step < kLanes; ++step) {
+            TileRow<T>& slice = tile[kForward ? step : kLanes - 1 - step];
+            running = ftor.combine(running, slice);
+            slice = running;
+        }
+        transposeTile<T>(tile);
+#pragma GCC unroll 16
+        for (std::size_t lane = 0; lane < kLanes; ++lane)
+            std::memcpy(out + lane * dimLen + at, &tile[lane], sizeof(TileRow<T>));
+    }
+    std::memcpy(lanes, &running, sizeof lanes);
+    for (; done < dimLen; ++done) {
+        const std::size_t elem = kForward ? done : dimLen - 1 - done;
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            lanes[lane] = ftor.combine(lanes[lane], in[lane * dimLen + elem]);
+            out[lane * dimLen + elem] = lanes[lane];
+        }
+    }
+}
+
+TZCUMFUN_LEVEL_END
+}  // namespace tzcumfun
