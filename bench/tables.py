@@ -6,8 +6,9 @@ Prints the gateway cases of cumfun_bench.json against the streaming loops over t
 (with the host cache off, against the fresh-array loop, which every fresh result also pays for;
 with it on, against the reused-array loop, the stable memory ceiling), the one-vector scans
 against the dependent chain of their operation,
-each case of numpy_compare.json and each of peer_compare.json. A file that is missing is left
-out.
+the same cases once per instruction level from level_<level>.json (one run each with
+TZCUMFUN_CPU=<level>), each case of numpy_compare.json and each of peer_compare.json. A file that
+is missing is left out.
 """
 
 import argparse
@@ -48,6 +49,33 @@ def gateway_table(found):
         lines.append(f"| `{case}` | {gbs[0]} | {gbs[1]} | "
                      f"{fraction(found, off, 'stream/allcores/fresh/memory')} | {gbs[2]} | "
                      f"{fraction(found, on, 'stream/allcores/reused/memory')} | {chains} |")
+    return "\n".join(lines)
+
+
+LEVELS = ("baseline", "v3", "v4")
+
+
+def level_table(by_level):
+    """Each case at 256 MiB with the host cache on, one column per instruction level: the
+    contiguous and page layouts against the reused-array loop, the last dimension against the loop
+    walking memory in its order, one vector against its operation's chain."""
+    levels = [level for level in LEVELS if level in by_level]
+    cases = []
+    for found in by_level.values():
+        for name in found:
+            parts = name.split("/")
+            if (len(parts) == 5 and parts[0].startswith("cum") and parts[3] == "memory"
+                    and parts[:3] not in cases):
+                cases.append(parts[:3])
+    lines = ["| case | of | " + " | ".join(levels) + " |",
+             "|---|---|" + "---|" * len(levels)]
+    for op, element, layout in sorted(cases, key=lambda c: (c[2], c[0], c[1])):
+        reference = {"lastdim": ("walk", "stream/allcores/reused-lastdim/memory"),
+                     "vector": ("chain", f"chain/{op}/{element}/memory")}.get(
+                         layout, ("reused", "stream/allcores/reused/memory"))
+        name = f"{op}/{element}/{layout}/memory/hostcache-on"
+        row = [fraction(by_level[level], name, reference[1]) for level in levels]
+        lines.append(f"| `{op}/{element}/{layout}` | {reference[0]} | " + " | ".join(row) + " |")
     return "\n".join(lines)
 
 
@@ -92,6 +120,10 @@ def main():
     sections = []
     if (folder / "cumfun_bench.json").exists():
         sections.append(gateway_table(rates(folder / "cumfun_bench.json")))
+    by_level = {level: rates(folder / f"level_{level}.json") for level in LEVELS
+                if (folder / f"level_{level}.json").exists()}
+    if by_level:
+        sections.append(level_table(by_level))
     if (folder / "numpy_compare.json").exists():
         with open(folder / "numpy_compare.json", encoding="utf-8") as source:
             sections.append(numpy_table(json.load(source)))
