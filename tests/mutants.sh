@@ -76,6 +76,8 @@ MUTANTS=(
 'tile-reverse-steps-forward~~src/traversal/tiles.hpp~~tile[kForward ? step : kLanes - 1 - step];~~tile[step];'
 'tile-transposed-one-stage-short~~src/traversal/tiles.hpp~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{}~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>) - 1>{}'
 'tile-tail-from-the-first-running-values~~src/traversal/tiles.hpp~~    std::memcpy(lanes, &running, sizeof lanes);~~'
+'v3-row-product-bias-halved~~src/functors/prod.hpp~~_mm256_set1_epi64x(0x80000000LL)~~_mm256_set1_epi64x(0x40000000LL)'
+'v3-row-product-upper-half-of-odd-lanes-dropped~~src/functors/prod.hpp~~_mm256_andnot_si256(_mm256_set1_epi64x(0xffffffffLL), odd)~~_mm256_setzero_si256()'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )
 

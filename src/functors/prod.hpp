@@ -4,6 +4,7 @@
 #include <complex>
 #include <concepts>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -87,13 +88,17 @@ struct ProdNaNFtor {
 // product fits in T, and a branch taken only when it does not picks the limit on the side of the
 // product's sign, the sign of prev times the sign of x. The chain is the multiply alone; a running
 // value at a limit stays there while factors beyond one in magnitude follow, so the branch keeps
-// to one side for long stretches. `combineLane` serves rows side by side in vector registers: the
-// exact product in twice the width, kept when narrowing loses nothing, else the limit by compare
-// and select. SSE2 multiplies 16-bit lanes into 32-bit products; it has no signed 32-by-32 to
-// 64-bit multiply and no 64-bit compare, so at the baseline the 32- and 64-bit classes keep
-// `combine` in every layout. AVX2 and AVX-512 have both, and give the 32-bit classes lanes with
-// 64-bit exact products; 64-bit classes would need 128-bit products, which no level multiplies in
-// lanes.
+// to one side for long stretches. Rows side by side in vector registers take a branch-free form,
+// where a branch would split the lanes. `combineLane`, for 8- and 16-bit classes, gives it one
+// element at a time for the compiler to run in lanes: the exact product in twice the width, kept
+// when narrowing loses nothing, else the limit by compare and select. 32-bit classes at x86-64-v3
+// and above give it for a whole AVX2 register (`combine` on `Row32`), written out because the
+// compiler's own lanes for the widened product spend most of their time moving halves between
+// registers: the low halves of all eight products in one multiply, the exact products of the even
+// and the odd lanes in two widening multiplies, and a product fits where adding 2^31 (signed) or
+// nothing (unsigned) leaves its upper half zero. SSE2 has no signed 32-by-32 to 64-bit multiply,
+// so at the baseline 32-bit classes keep `combine`; 64-bit classes would need 128-bit products,
+// which no level multiplies in lanes.
 template <std::integral T>
 struct ProdFtorInt {
     static constexpr T kMin = std::numeric_limits<T>::min();
@@ -108,10 +113,8 @@ struct ProdFtorInt {
         }
         return product;
     }
-    static constexpr std::size_t kLaneBytes = TZCUMFUN_ISA_LEVEL >= 3 ? 4 : 2;
-    static T combineLane(T prev, T x) requires(sizeof(T) <= kLaneBytes) {
-        using Wide = std::conditional_t<sizeof(T) <= 2, int, long long>;
-        using Exact = std::conditional_t<std::is_signed_v<T>, Wide, std::make_unsigned_t<Wide>>;
+    static T combineLane(T prev, T x) requires(sizeof(T) <= 2) {
+        using Exact = std::conditional_t<std::is_signed_v<T>, int, unsigned>;
         const Exact product = static_cast<Exact>(static_cast<Exact>(prev) * static_cast<Exact>(x));
         const auto narrow = static_cast<T>(product);
         if (static_cast<Exact>(narrow) == product) return narrow;
@@ -119,6 +122,41 @@ struct ProdFtorInt {
         if constexpr (std::is_signed_v<T>) return (prev ^ x) < 0 ? kMin : kMax;
         return kMax;
     }
+#if TZCUMFUN_ISA_LEVEL >= 3
+    using Row32 = typename LanesOfBytes<T, 32>::type;
+    static Row32 combine(Row32 prev, Row32 x) requires(sizeof(T) == 4) {
+        __m256i a;
+        __m256i b;
+        std::memcpy(&a, &prev, sizeof a);
+        std::memcpy(&b, &x, sizeof b);
+        const __m256i low = _mm256_mullo_epi32(a, b);
+        const __m256i aOdd = _mm256_srli_epi64(a, 32);
+        const __m256i bOdd = _mm256_srli_epi64(b, 32);
+        __m256i even;
+        __m256i odd;
+        __m256i limit = _mm256_set1_epi32(-1);
+        if constexpr (std::is_signed_v<T>) {
+            const __m256i bias = _mm256_set1_epi64x(0x80000000LL);
+            even = _mm256_add_epi64(_mm256_mul_epi32(a, b), bias);
+            odd = _mm256_add_epi64(_mm256_mul_epi32(aOdd, bOdd), bias);
+            // MAX, or MAX + 1 = MIN where the factors' signs differ.
+            limit = _mm256_add_epi32(_mm256_set1_epi32(kMax),
+                                     _mm256_srli_epi32(_mm256_xor_si256(a, b), 31));
+        } else {
+            even = _mm256_mul_epu32(a, b);
+            odd = _mm256_mul_epu32(aOdd, bOdd);
+        }
+        // Each lane's upper half, where its own 32 bits of the result lie.
+        const __m256i upper =
+            _mm256_or_si256(_mm256_srli_epi64(even, 32),
+                            _mm256_andnot_si256(_mm256_set1_epi64x(0xffffffffLL), odd));
+        const __m256i fits = _mm256_cmpeq_epi32(upper, _mm256_setzero_si256());
+        const __m256i result = _mm256_blendv_epi8(limit, low, fits);
+        Row32 row;
+        std::memcpy(&row, &result, sizeof row);
+        return row;
+    }
+#endif
 };
 
 // Products of logical values in double: 1 up to the first false element, 0 from there on.

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 
 #include "functors/isa_level.hpp"
+#include "functors/pack.hpp"
 #include "traversal/contract.hpp"
 
 namespace tzcumfun {
@@ -36,9 +39,35 @@ inline void prefetchSlice(const In* in, Out* out, std::size_t width) {
     }
 }
 
+// Integer rules that give their branch-free form for a whole register (`combine` on a `SliceRow`)
+// take the slice a register at a time, and the rows short of a whole register one at a time.
+template <class T>
+using SliceRow = typename LanesOfBytes<T, 32>::type;
+
+template <class Ftor, class In, class Out>
+consteval bool slicesInRows() {
+    if constexpr (std::is_same_v<In, Out> && std::is_integral_v<In> && !std::is_same_v<In, bool>) {
+        return RegisterFunctor<Ftor, SliceRow<In>>;
+    }
+    return false;
+}
+
 template <class Ftor, class In, class Out>
 inline void combineSlice(const Out* prev, const In* in, Out* out, std::size_t width, Ftor ftor) {
-    if constexpr (LaneFunctor<Ftor, In, Out>) {
+    if constexpr (slicesInRows<Ftor, In, Out>()) {
+        constexpr std::size_t kRow = sizeof(SliceRow<In>) / sizeof(In);
+        std::size_t row = 0;
+        for (; row + kRow <= width; row += kRow) {
+            SliceRow<In> before;
+            SliceRow<In> current;
+            std::memcpy(&before, prev + row, sizeof before);
+            std::memcpy(&current, in + row, sizeof current);
+            const SliceRow<In> after = ftor.combine(before, current);
+            std::memcpy(out + row, &after, sizeof after);
+        }
+        for (; row < width; ++row)
+            out[row] = ftor.combine(prev[row], in[row]);
+    } else if constexpr (LaneFunctor<Ftor, In, Out>) {
 #pragma GCC ivdep
         for (std::size_t row = 0; row < width; ++row)
             out[row] = ftor.combineLane(prev[row], in[row]);
