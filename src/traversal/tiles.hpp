@@ -49,30 +49,29 @@ inline constexpr bool kTileable = tileable<Ftor, In, Out>();
 // The shuffle that swaps the off-diagonal blocks of `kHalf` lanes between registers a and b: the
 // low result takes the blocks of a whose lane index has bit kHalf clear, each followed by the
 // matching block of b; the high result the rest. Done for kHalf = L/2, L/4, ..., 1, it transposes.
-template <class T, std::size_t kHalf, bool kHigh>
-constexpr auto swapMask() {
-    constexpr std::size_t kLanes = kTileLanes<T>;
-    using Element = std::conditional_t<sizeof(T) == 8, long long, int>;
-    using Index = typename LanesOfBytes<Element, kTileBytes<T>>::type;
-    return [&]<std::size_t... kLane>(std::index_sequence<kLane...>) {
-        return Index{static_cast<Element>(
-            (kLane & kHalf) == 0 ? (kHigh ? kLane + kHalf : kLane)
-                                 : (kHigh ? kLanes + kLane : kLanes + kLane - kHalf))...};
-    }
-    (std::make_index_sequence<kLanes>{});
+// Lane i of the shuffle's result is lane `source` of a (below L) or of b (from L on).
+template <std::size_t kLanes, std::size_t kHalf, bool kHigh>
+constexpr std::size_t swapSource(std::size_t lane) {
+    if ((lane & kHalf) == 0) return kHigh ? lane + kHalf : lane;
+    return kHigh ? kLanes + lane : kLanes + lane - kHalf;
+}
+
+template <std::size_t kHalf, bool kHigh, class Row, std::size_t... kLane>
+Row swapShuffle(Row a, Row b, std::index_sequence<kLane...> /*lanes*/) {
+    constexpr std::size_t kLanes = sizeof...(kLane);
+    return __builtin_shufflevector(a, b, swapSource<kLanes, kHalf, kHigh>(kLane)...);
 }
 
 template <class T, std::size_t kHalf>
 inline void swapBlocks(TileRow<T> (&tile)[kTileLanes<T>]) {
-    constexpr auto kLow = swapMask<T, kHalf, false>();
-    constexpr auto kHighMask = swapMask<T, kHalf, true>();
+    constexpr auto kLanes = std::make_index_sequence<kTileLanes<T>>{};
 #pragma GCC unroll 16
     for (std::size_t row = 0; row < kTileLanes<T>; ++row) {
         if ((row & kHalf) != 0) continue;
         const TileRow<T> a = tile[row];
         const TileRow<T> b = tile[row + kHalf];
-        tile[row] = __builtin_shuffle(a, b, kLow);
-        tile[row + kHalf] = __builtin_shuffle(a, b, kHighMask);
+        tile[row] = swapShuffle<kHalf, false>(a, b, kLanes);
+        tile[row + kHalf] = swapShuffle<kHalf, true>(a, b, kLanes);
     }
 }
 
