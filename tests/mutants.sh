@@ -57,7 +57,7 @@ MUTANTS=(
 'int-product-ignores-factor-sign~~src/functors/prod.hpp~~return (prev < 0) != (x < 0) ? kMin : kMax;~~return prev < 0 ? kMin : kMax;'
 'recovery-skipped~~src/functors/prod.hpp~~if (!detail::isFinite(re) || !detail::isFinite(im)) complexMulRecover~~if (false) complexMulRecover'
 'no-fp-settings~~src/traversal/contract.hpp~~task_group_context::fp_settings~~task_group_context::default_traits'
-'grouped-reverse-tail-misplaced~~src/traversal/contiguous.hpp~~scanVectors(false, in + grouped * dimLen,~~scanVectors(false, in + groups * dimLen,'
+'reverse-left-over-vectors-misplaced~~src/traversal/contiguous.hpp~~scanVectors(false, in + single * dimLen,~~scanVectors(false, in + tiled * dimLen,'
 'dask-carry-from-wrong-edge~~python/tzcumfun/dask.py~~return np.take(result, -1 if forward else 0, axis)~~return np.take(result, 0 if forward else -1, axis)'
 'lane-sum-limit-ignores-sign~~src/functors/sum.hpp~~static_cast<Unsigned>(limit + (addend >> kTopBit));~~limit;'
 'lane-product-keeps-wrapped~~src/functors/prod.hpp~~if (static_cast<Exact>(narrow) == product) return narrow;~~return narrow;'
@@ -77,6 +77,7 @@ MUTANTS=(
 'tile-transposed-one-stage-short~~src/traversal/tiles.hpp~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{}~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>) - 1>{}'
 'tile-tail-from-the-first-running-values~~src/traversal/tiles.hpp~~    std::memcpy(lanes, &running, sizeof lanes);~~'
 'v3-row-product-bias-halved~~src/functors/prod.hpp~~_mm256_set1_epi64x(0x80000000LL)~~_mm256_set1_epi64x(0x40000000LL)'
+'v3-row-product-limit-ignores-signs~~src/functors/prod.hpp~~_mm256_srli_epi32(_mm256_xor_si256(a, b), 31)~~_mm256_setzero_si256()'
 'v3-row-product-upper-half-of-odd-lanes-dropped~~src/functors/prod.hpp~~_mm256_andnot_si256(_mm256_set1_epi64x(0xffffffffLL), odd)~~_mm256_setzero_si256()'
 'steady-tail-skipped~~src/traversal/contiguous.hpp~~    for (; done < dimLen; ++done) {~~    for (; done < dimLen && false; ++done) {'
 )

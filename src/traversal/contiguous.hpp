@@ -56,23 +56,13 @@ void scanGroup(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
     }
 }
 
-// Rules that take whole registers scan tiles of as many vectors as a register has lanes; the
-// others scan groups of `kGroupVectors` scalar chains.
+// How many vectors a tile of this rule spans; none where the rule takes no whole registers.
 template <class Ftor, class In, class Out>
-consteval std::size_t groupWidth() {
+consteval std::size_t tileWidth() {
     if constexpr (kTileable<Ftor, In, Out>) {
         return kTileLanes<In>;
     } else {
-        return kGroupVectors;
-    }
-}
-
-template <bool kForward, class Ftor, class In, class Out>
-void scanAnyGroup(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
-    if constexpr (kTileable<Ftor, In, Out>) {
-        scanTileGroup<kForward>(in, out, dimLen, ftor);
-    } else {
-        scanGroup<kForward>(in, out, dimLen, ftor);
+        return 0;
     }
 }
 
@@ -140,10 +130,11 @@ void scanSteadyVector(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
     }
 }
 
-// Scans `count` consecutive vectors of `dimLen` elements: whole groups side by side, the vectors
-// left over one at a time. Groups cover the block's first vectors; in reverse the block is taken
-// from its end, the left-over vectors first. Functors that can skip steady blocks scan one vector
-// after another: their chain is broken at most blocks, so there is little left to overlap.
+// Scans `count` consecutive vectors of `dimLen` elements: whole tiles where the rule takes
+// registers, then whole groups side by side, then the vectors left over one at a time, in that
+// order through the block; in reverse the block is taken from its end, the left-over vectors
+// first. Functors that can skip steady blocks scan one vector after another: their chain is broken
+// at most blocks, so there is little left to overlap.
 template <class Ftor, class In, class Out>
 requires CumFunctor<Ftor, In, Out>
 void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std::size_t count,
@@ -158,22 +149,33 @@ void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std
             scanSteadyVector<false>(in + vec * dimLen, out + vec * dimLen, dimLen, ftor);
         return;
     }
-    constexpr std::size_t kWidth = groupWidth<Ftor, In, Out>();
-    const std::size_t groups =
-        kGroupable<In, Out> && dimLen >= kGroupMinLength ? count / kWidth : 0;
-    const std::size_t grouped = groups * kWidth;
-    const std::size_t groupSize = kWidth * dimLen;
+    constexpr std::size_t kTile = tileWidth<Ftor, In, Out>();
+    const bool overlap = kGroupable<In, Out> && dimLen >= kGroupMinLength;
+    const std::size_t tiles = overlap && kTile != 0 ? count / std::max<std::size_t>(kTile, 1) : 0;
+    const std::size_t tiled = tiles * kTile;
+    const std::size_t groups = overlap ? (count - tiled) / kGroupVectors : 0;
+    const std::size_t single = tiled + groups * kGroupVectors;
+    const auto group = [&](std::size_t index) { return (tiled + index * kGroupVectors) * dimLen; };
     if (forward) {
-        for (std::size_t group = 0; group < groups; ++group)
-            scanAnyGroup<true>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
-        scanVectors(true, in + grouped * dimLen, out + grouped * dimLen, dimLen, count - grouped,
+        if constexpr (kTile != 0) {
+            for (std::size_t tile = 0; tile < tiles; ++tile)
+                scanTileGroup<true>(in + tile * kTile * dimLen, out + tile * kTile * dimLen, dimLen,
+                                    ftor);
+        }
+        for (std::size_t index = 0; index < groups; ++index)
+            scanGroup<true>(in + group(index), out + group(index), dimLen, ftor);
+        scanVectors(true, in + single * dimLen, out + single * dimLen, dimLen, count - single,
                     ftor);
         return;
     }
-    scanVectors(false, in + grouped * dimLen, out + grouped * dimLen, dimLen, count - grouped,
-                ftor);
-    for (std::size_t group = groups; group-- > 0;)
-        scanAnyGroup<false>(in + group * groupSize, out + group * groupSize, dimLen, ftor);
+    scanVectors(false, in + single * dimLen, out + single * dimLen, dimLen, count - single, ftor);
+    for (std::size_t index = groups; index-- > 0;)
+        scanGroup<false>(in + group(index), out + group(index), dimLen, ftor);
+    if constexpr (kTile != 0) {
+        for (std::size_t tile = tiles; tile-- > 0;)
+            scanTileGroup<false>(in + tile * kTile * dimLen, out + tile * kTile * dimLen, dimLen,
+                                 ftor);
+    }
 }
 
 // Body of the parallel loop: a range of vector indices.

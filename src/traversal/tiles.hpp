@@ -18,7 +18,9 @@ TZCUMFUN_LEVEL_BEGIN
 // one register per vector. Transposed in registers, each register holds one step of every vector,
 // so a single register operation advances every vector's chain by one element; transposed back,
 // the outputs are stored as whole registers again. Each vector is still visited one element after
-// another with nothing reassociated, so every output bit is that of the one-vector loop.
+// another with nothing reassociated, so every output bit is that of the one-vector loop, NaN
+// payloads aside: where two NaNs meet in a sum or product, which one's sign and payload survive
+// follows the operand order the compiler picks, in either loop.
 //
 // How wide a tile is. Vectors a multiple of 4 KiB apart put the lines a tile reads and writes in
 // one L1 set, which holds eight. A 64-byte register reads and writes each line whole, once; a
@@ -29,17 +31,18 @@ template <class T>
 inline constexpr std::size_t kTileBytes = kPackBytes == 64 ? 64
                                                            : std::min(kPackBytes, 4 * sizeof(T));
 template <class T>
-using TileRow = typename LanesOfBytes<T, kTileBytes<T>>::type;
-template <class T>
 inline constexpr std::size_t kTileLanes = kTileBytes<T> / sizeof(T);
 
 // Tiles serve rules that take whole registers, between elements of one real type: the floating
-// sums and products. Integer rules keep the add or multiply with its overflow flag, in groups.
+// sums and products. Integer rules keep the add or multiply with its overflow flag, in groups. A
+// tile of two lanes (doubles in a 16-byte register) is one chain for two vectors, where a group
+// runs four.
 template <class Ftor, class In, class Out>
 consteval bool tileable() {
     if constexpr (std::is_same_v<In, Out> && std::is_arithmetic_v<In> &&
                   !std::is_same_v<In, bool>) {
-        return kTileLanes<In> >= 2 && RegisterFunctor<Ftor, TileRow<In>>;
+        return kTileLanes<In> >= 4 &&
+               RegisterFunctor<Ftor, typename LanesOfBytes<In, kTileBytes<In>>::type>;
     }
     return false;
 }
@@ -62,62 +65,64 @@ Row swapShuffle(Row a, Row b, std::index_sequence<kLane...> /*lanes*/) {
     return __builtin_shufflevector(a, b, swapSource<kLanes, kHalf, kHigh>(kLane)...);
 }
 
-template <class T, std::size_t kHalf>
-inline void swapBlocks(TileRow<T> (&tile)[kTileLanes<T>]) {
-    constexpr auto kLanes = std::make_index_sequence<kTileLanes<T>>{};
+template <std::size_t kHalf, std::size_t kLanes, class Row>
+inline void swapBlocks(Row (&tile)[kLanes]) {
+    constexpr auto kIndices = std::make_index_sequence<kLanes>{};
 #pragma GCC unroll 16
-    for (std::size_t row = 0; row < kTileLanes<T>; ++row) {
+    for (std::size_t row = 0; row < kLanes; ++row) {
         if ((row & kHalf) != 0) continue;
-        const TileRow<T> a = tile[row];
-        const TileRow<T> b = tile[row + kHalf];
-        tile[row] = swapShuffle<kHalf, false>(a, b, kLanes);
-        tile[row + kHalf] = swapShuffle<kHalf, true>(a, b, kLanes);
+        const Row a = tile[row];
+        const Row b = tile[row + kHalf];
+        tile[row] = swapShuffle<kHalf, false>(a, b, kIndices);
+        tile[row + kHalf] = swapShuffle<kHalf, true>(a, b, kIndices);
     }
 }
 
-template <class T>
-inline void transposeTile(TileRow<T> (&tile)[kTileLanes<T>]) {
+template <std::size_t kLanes, class Row>
+inline void transposeTile(Row (&tile)[kLanes]) {
     [&]<std::size_t... kStage>(std::index_sequence<kStage...>) {
-        (swapBlocks<T, (kTileLanes<T> >> (kStage + 1))>(tile), ...);
+        (swapBlocks<(kLanes >> (kStage + 1))>(tile), ...);
     }
-    (std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{});
+    (std::make_index_sequence<__builtin_ctzll(kLanes)>{});
 }
 
-// Scans `kTileLanes<T>` adjacent vectors of `dimLen` elements from `in` into `out`, which may be
-// the same buffer: a tile is loaded whole before any of its outputs is stored. The first element
-// and the elements short of a whole tile at the far end are stepped through one at a time. One
-// group at a time: the loads of a second group interleaved with this one's stores would match
-// them in their low 12 bits wherever vectors lie a multiple of 4 KiB apart, and wait for them.
-template <bool kForward, class Ftor, class T>
+// Scans as many adjacent vectors of `dimLen` elements as a `kRowBytes` register holds elements,
+// from `in` into `out`, which may be the same buffer: a tile is loaded whole before any of its
+// outputs is stored. The first element and the elements short of a whole tile at the far end are
+// stepped through one at a time. One group at a time: the loads of a second group interleaved with
+// this one's stores would match them in their low 12 bits wherever vectors lie a multiple of 4 KiB
+// apart, and wait for them. The width is this level's tile unless a test asks for another.
+template <bool kForward, class Ftor, class T, std::size_t kRowBytes = kTileBytes<T>>
 void scanTileGroup(const T* in, T* out, std::size_t dimLen, Ftor ftor) {
-    constexpr std::size_t kLanes = kTileLanes<T>;
+    using Row = typename LanesOfBytes<T, kRowBytes>::type;
+    constexpr std::size_t kLanes = kRowBytes / sizeof(T);
     T lanes[kLanes];
     const std::size_t start = kForward ? 0 : dimLen - 1;
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
         lanes[lane] = ftor.init(in[lane * dimLen + start]);
         out[lane * dimLen + start] = lanes[lane];
     }
-    TileRow<T> running;
+    Row running;
     std::memcpy(&running, lanes, sizeof running);
     // `done` counts the elements of each vector visited so far.
     std::size_t done = 1;
     for (; done + kLanes <= dimLen; done += kLanes) {
         const std::size_t at = kForward ? done : dimLen - done - kLanes;
-        TileRow<T> tile[kLanes];
+        Row tile[kLanes];
 #pragma GCC unroll 16
         for (std::size_t lane = 0; lane < kLanes; ++lane)
-            std::memcpy(&tile[lane], in + lane * dimLen + at, sizeof(TileRow<T>));
-        transposeTile<T>(tile);
+            std::memcpy(&tile[lane], in + lane * dimLen + at, sizeof(Row));
+        transposeTile(tile);
 #pragma GCC unroll 16
         for (std::size_t step = 0; step < kLanes; ++step) {
-            TileRow<T>& slice = tile[kForward ? step : kLanes - 1 - step];
+            Row& slice = tile[kForward ? step : kLanes - 1 - step];
             running = ftor.combine(running, slice);
             slice = running;
         }
-        transposeTile<T>(tile);
+        transposeTile(tile);
 #pragma GCC unroll 16
         for (std::size_t lane = 0; lane < kLanes; ++lane)
-            std::memcpy(out + lane * dimLen + at, &tile[lane], sizeof(TileRow<T>));
+            std::memcpy(out + lane * dimLen + at, &tile[lane], sizeof(Row));
     }
     std::memcpy(lanes, &running, sizeof lanes);
     for (; done < dimLen; ++done) {
