@@ -22,15 +22,25 @@ inline constexpr std::size_t kPackBytes = TZCUMFUN_ISA_LEVEL == 4   ? 64
                                           : TZCUMFUN_ISA_LEVEL == 3 ? 32
                                                                     : 16;
 
+// `kBytes` bytes of T in one register, as GCC's vector extension spells it at every level; and
+// whether V is one element of T or such a register, for rules written once for both: the
+// traversals that run one vector's chain in each lane hold their running values in these.
+template <class T, std::size_t kBytes>
+struct LanesOfBytes {
+    typedef T type __attribute__((vector_size(kBytes)));
+};
+
+template <class V, class T>
+concept ElementOrLanes =
+    std::same_as<V, T> || std::same_as<V, typename LanesOfBytes<T, sizeof(V)>::type>;
+
 // Elements of up to 32 bits, and at the wider x86 levels every element, use GCC's vector
 // extension: the operators act lane by lane, and a comparison gives a mask whose lanes are all ones
 // where it holds; SSE2 and NEON have every such operation up to 32 bits, AVX2 and AVX-512 also
 // for 64 bits. Elsewhere than x86 doubles take the extension too (NEON compares two doubles at
 // once, and GCC spells its masks out well).
 template <class T>
-struct VectorOf {
-    typedef T type __attribute__((vector_size(kPackBytes)));
-};
+struct VectorOf : LanesOfBytes<T, kPackBytes> {};
 
 // On x86 doubles get a thin type over an SSE2 register instead: there the extension spells out
 // the masks of two-lane compares lane by lane. SSE2 has no 64-bit integer compare at all, so a
@@ -56,18 +66,6 @@ struct DoublePack {
     }
 };
 #endif
-
-// `kBytes` bytes of T in one register, as GCC's vector extension spells it at every level; and
-// whether V is one element of T or such a register, for rules written once for both: the
-// traversals that run one vector's chain in each lane hold their running values in these.
-template <class T, std::size_t kBytes>
-struct LanesOfBytes {
-    typedef T type __attribute__((vector_size(kBytes)));
-};
-
-template <class V, class T>
-concept ElementOrLanes =
-    std::same_as<V, T> || std::same_as<V, typename LanesOfBytes<T, sizeof(V)>::type>;
 
 template <class T>
 struct PackOf : VectorOf<T> {};

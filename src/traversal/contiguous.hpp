@@ -56,16 +56,6 @@ void scanGroup(const In* in, Out* out, std::size_t dimLen, Ftor ftor) {
     }
 }
 
-// How many vectors a tile of this rule spans; none where the rule takes no whole registers.
-template <class Ftor, class In, class Out>
-consteval std::size_t tileWidth() {
-    if constexpr (kTileable<Ftor, In, Out>) {
-        return kTileLanes<In>;
-    } else {
-        return 0;
-    }
-}
-
 // One vector at a time. The running value lives in a register for the whole vector; the output
 // is written, never read back.
 template <class Ftor, class In, class Out>
@@ -149,7 +139,8 @@ void scanCumMatrix(bool forward, const In* in, Out* out, std::size_t dimLen, std
             scanSteadyVector<false>(in + vec * dimLen, out + vec * dimLen, dimLen, ftor);
         return;
     }
-    constexpr std::size_t kTile = tileWidth<Ftor, In, Out>();
+    // How many vectors a tile of this rule spans; none where the rule takes no whole registers.
+    constexpr std::size_t kTile = kTileable<Ftor, In, Out> ? kTileLanes<In> : 0;
     const bool overlap = kGroupable<In, Out> && dimLen >= kGroupMinLength;
     const std::size_t tiles = overlap && kTile != 0 ? count / std::max<std::size_t>(kTile, 1) : 0;
     const std::size_t tiled = tiles * kTile;
