@@ -74,7 +74,7 @@ MUTANTS=(
 'baseline-object-built-for-avx2~~src/driver/cpu_level.cpp~~#include <atomic>~~#pragma GCC target("avx2")
 #include <atomic>'
 'tile-reverse-steps-forward~~src/traversal/tiles.hpp~~tile[kForward ? step : kLanes - 1 - step];~~tile[step];'
-'tile-transposed-one-stage-short~~src/traversal/tiles.hpp~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>)>{}~~std::make_index_sequence<__builtin_ctzll(kTileLanes<T>) - 1>{}'
+'tile-transposed-one-stage-short~~src/traversal/tiles.hpp~~std::make_index_sequence<__builtin_ctzll(kLanes)>{}~~std::make_index_sequence<__builtin_ctzll(kLanes) - 1>{}'
 'tile-tail-from-the-first-running-values~~src/traversal/tiles.hpp~~    std::memcpy(lanes, &running, sizeof lanes);~~'
 'v3-row-product-bias-halved~~src/functors/prod.hpp~~_mm256_set1_epi64x(0x80000000LL)~~_mm256_set1_epi64x(0x40000000LL)'
 'v3-row-product-limit-ignores-signs~~src/functors/prod.hpp~~_mm256_srli_epi32(_mm256_xor_si256(a, b), 31)~~_mm256_setzero_si256()'
